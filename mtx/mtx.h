@@ -53,7 +53,7 @@ struct TagEntry {
 };
 
 struct RepeatEntry {
-  char messageType[8];     // 0: message type, zero-terminated, at most 7 characters
+  char messageType[8];      // 0: message type, zero-terminated, at most 7 characters
   int32_t groupNameOffset;  // 8: units: name of the group element
   int32_t reserved1;        // 12
   int32_t firstTagOffset;   // 16: units: tag text of the group's first field
@@ -65,6 +65,32 @@ struct RepeatEntry {
 constexpr int kHeaderSize = 32;
 constexpr int kTagEntrySize = 24;
 constexpr int kRepeatEntrySize = 32;
+
+static_assert(sizeof(MetadataHeader) == kHeaderSize);
+static_assert(offsetof(MetadataHeader, maxVars) == 4 &&
+              offsetof(MetadataHeader, namesOffset) == 12 &&
+              offsetof(MetadataHeader, unicodeOffset) == 16 &&
+              offsetof(MetadataHeader, repeatOffset) == 20 &&
+              offsetof(MetadataHeader, repeatCount) == 24);
+static_assert(sizeof(TagEntry) == kTagEntrySize);
+static_assert(offsetof(TagEntry, nameUnicodeOffset) == 4 && offsetof(TagEntry, tagOffset) == 8 &&
+              offsetof(TagEntry, tagUnicodeOffset) == 12 &&
+              offsetof(TagEntry, rawLenUnicodeOffset) == 16 && offsetof(TagEntry, type) == 20 &&
+              offsetof(TagEntry, flags) == 21 && offsetof(TagEntry, flags2) == 22);
+static_assert(sizeof(RepeatEntry) == kRepeatEntrySize);
+static_assert(offsetof(RepeatEntry, groupNameOffset) == 8 &&
+              offsetof(RepeatEntry, firstTagOffset) == 16 &&
+              offsetof(RepeatEntry, countTagOffset) == 20 &&
+              offsetof(RepeatEntry, itemsOffset) == 24);
+
+// The one place where records meet file bytes: explicit little-endian, field by field, whatever
+// the host's byte order. `in` and `out` point at exactly one record's bytes.
+MetadataHeader decodeHeader(const uint8_t* in);
+void encodeHeader(const MetadataHeader& header, uint8_t* out);
+TagEntry decodeTagEntry(const uint8_t* in);
+void encodeTagEntry(const TagEntry& entry, uint8_t* out);
+RepeatEntry decodeRepeatEntry(const uint8_t* in);
+void encodeRepeatEntry(const RepeatEntry& entry, uint8_t* out);
 
 // Data type codes.
 enum TypeCode : int {
@@ -116,6 +142,10 @@ class MetadataImage {
   // The default image: no entries, every search fails, every text is empty.
   static std::unique_ptr<MetadataImage> makeDefault();
 
+  // The indexes hold views into the image's own buffers: an image is never copied.
+  MetadataImage(const MetadataImage&) = delete;
+  MetadataImage& operator=(const MetadataImage&) = delete;
+
   int32_t maxVars() const { return maxVars_; }
   int32_t repeatCount() const { return repeatCount_; }
   const MetadataHeader& header() const { return header_; }
@@ -134,7 +164,7 @@ class MetadataImage {
   const char16_t* groupName(int repeatIndex) const;
   const char16_t* allowedItems(int repeatIndex) const;  // "a\0b\0\0" list
 
-  // The lookups behind the searches below (first match wins).
+  // The lookups behind the searches below (first match wins). Keys hold no NUL.
   int lookupTag(std::u16string_view tag) const;
   int lookupName(std::u16string_view name) const;
   int lookupRepeat(std::string_view messageType, std::u16string_view countTag,
@@ -143,22 +173,39 @@ class MetadataImage {
   size_t byteSize() const { return block_.size(); }
 
  private:
+  // Key of the repeat index: views into the image's own texts (message type of the record,
+  // count tag and first tag in the Unicode area), so a lookup allocates nothing.
+  struct RepeatKey {
+    std::string_view messageType;
+    std::u16string_view countTag;
+    std::u16string_view firstTag;
+    bool operator==(const RepeatKey&) const = default;
+  };
+  struct RepeatKeyHash {
+    size_t operator()(const RepeatKey& key) const;
+  };
+
   MetadataImage() = default;
+  bool validate(std::string* reason);
   void buildIndexes();
+  std::u16string_view unicodeView(int32_t unitOffset) const;
 
   MetadataHeader header_{};
   std::vector<uint8_t> block_;  // the file from offset 32 on (64 zero bytes for the default)
   int32_t maxVars_ = 0;
   int32_t repeatCount_ = 0;
-  size_t namesStart_ = 0;    // bytes into block_
-  size_t namesSize_ = 0;     // bytes
-  size_t unicodeStart_ = 0;  // bytes into block_
-  size_t unicodeUnits_ = 0;  // 16-bit units
-  size_t repeatsStart_ = 0;  // bytes into block_
-  std::vector<char16_t> unicode_;  // the Unicode names area, aligned copy
+  size_t namesStart_ = 0;             // bytes into block_
+  size_t namesSize_ = 0;              // bytes
+  size_t unicodeStart_ = 0;           // bytes into block_
+  size_t unicodeUnits_ = 0;           // 16-bit units
+  size_t repeatsStart_ = 0;           // bytes into block_
+  std::vector<char16_t> unicode_;     // the Unicode names area decoded to host order (+ one NUL)
+  std::vector<TagEntry> tags_;        // decoded tag entries, file order
+  std::vector<RepeatEntry> repeats_;  // decoded repeat entries, file order
+  // Each index maps a key to the first entry (lowest index) that carries it.
   std::unordered_map<std::u16string_view, int> byTag_;
   std::unordered_map<std::u16string_view, int> byName_;
-  std::unordered_map<std::u16string, int> byRepeatKey_;
+  std::unordered_map<RepeatKey, int, RepeatKeyHash> byRepeatKey_;
 };
 
 // The searches. Texts are zero-terminated; results are entry indexes or -1.

@@ -1,0 +1,7 @@
+#include <cstdio>
+
+#include "tabpeek.h"
+
+int main(int argc, char** argv) {
+  return tabpeek::run(argc, argv, stdout);
+}

@@ -1,0 +1,7 @@
+#include <cstdio>
+
+#include "tabwright.h"
+
+int main(int argc, char** argv) {
+  return tabwright::run(argc, argv, stdout);
+}

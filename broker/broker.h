@@ -24,7 +24,12 @@
 // already built stays readable until the message is destroyed.
 //
 // Threads: different Parser objects may be used on different threads at once; one Parser (and
-// its messages) on one thread at a time. The log is shared and locked.
+// its messages) on one thread at a time. The log, the class registry and the code page tables
+// are shared and locked.
+//
+// Handles: every C function checks the handle it is given (null, or not an element/parser record)
+// and answers with a return code. A handle into a message that has been destroyed, or of a parser
+// that has been destroyed, is not detectable: using one is undefined behaviour.
 #ifndef CORVALE_BROKER_BROKER_H
 #define CORVALE_BROKER_BROKER_H
 
@@ -37,10 +42,13 @@
 
 #include "plugin/brokerapi.h"
 
+// The C++ API's types and functions are exported from the broker library (hidden by default).
+#define BROKER_API __attribute__((visibility("default")))
+
 namespace broker {
 
 // What a plug-in passed to cciThrowException (or to cciLog, for LogEvent).
-struct Error : std::exception {
+struct BROKER_API Error : std::exception {
   int type = 0;
   uint32_t number = 0;
   std::string sourceFile;
@@ -61,27 +69,31 @@ using LogEvent = Error;
 
 // A misuse of the broker API itself (unknown class, a message walked after its parser moved on,
 // a plug-in that cannot be loaded).
-struct UsageError : std::runtime_error {
+struct BROKER_API UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
 // The broker's log (cciLog): kept in memory, and echoed to standard error unless turned off.
-std::vector<LogEvent> logEvents();
-void clearLog();
-void setLogToStderr(bool on);
+BROKER_API std::vector<LogEvent> logEvents();
+BROKER_API void clearLog();
+BROKER_API void setLogToStderr(bool on);
+
+// Test hook: the next cpiCreateParserFactory (in any thread) fails, returning null with
+// CCI_FAILURE, as a broker out of resources would.
+BROKER_API void failNextFactoryCreation();
 
 // Message properties.
 struct Properties {
-  std::string messageSet;   // "" for FIX messages, "SYSTMGMT" for management messages
-  int ccsid = 437;          // CodedCharSetId
-  bool hasCcsid = true;     // false: the property is left out
+  std::string messageSet;  // "" for FIX messages, "SYSTMGMT" for management messages
+  int ccsid = 437;         // CodedCharSetId
+  bool hasCcsid = true;    // false: the property is left out
 };
 
 class Message;
 class Parser;
 
 // A handle to an element of a message tree. Null handles are false.
-class Element {
+class BROKER_API Element {
  public:
   Element() = default;
   explicit Element(CciElement* handle) : handle_(handle) {}
@@ -137,9 +149,16 @@ class Element {
 };
 
 // A loaded parser plug-in. Loading calls its bipGetParserFactory once.
-class Plugin {
+//
+// A library stays loaded for the life of the process, as in a broker; a second Plugin of the same
+// library shares the factory of the first and does not call bipGetParserFactory again (unless it
+// returned null then). Parsers must not outlive their Plugin.
+class BROKER_API Plugin {
  public:
   explicit Plugin(const std::string& path);  // throws UsageError with the loader's reason
+  // A plug-in linked into this program: entry plays the part of its bipGetParserFactory; name
+  // stands for the path in messages.
+  explicit Plugin(BipGetParserFactoryFn entry, const std::string& name = "(in-process plug-in)");
   ~Plugin();
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;
@@ -158,7 +177,7 @@ class Plugin {
 };
 
 // One message: its input bit stream, properties and element tree (with its arena).
-class Message {
+class BROKER_API Message {
  public:
   Message(Message&&) noexcept;
   Message& operator=(Message&&) noexcept;
@@ -170,6 +189,8 @@ class Message {
   int parsedLength() const;    // what cpiParseBuffer returned (0 for a built tree)
   // Walks every element with cni* navigation so that nothing is left unparsed.
   void complete() const;
+  // The exception that failed the message (raised by a callback of its parse), or null.
+  const Error* failure() const;
 
   struct State;
   explicit Message(std::unique_ptr<State> state);
@@ -180,7 +201,7 @@ class Message {
 };
 
 // An instance of a parser class, with its own plug-in context.
-class Parser {
+class BROKER_API Parser {
  public:
   Parser(const Plugin& plugin, const std::string& className);  // throws UsageError
   ~Parser();
@@ -207,10 +228,14 @@ class Parser {
 };
 
 // Code page helpers of the broker (the same conversions as cciMbsToUcs / cciUcsToMbs).
-std::u16string toUnicode(std::string_view bytes, int ccsid);  // throws UsageError on failure
-std::string fromUnicode(std::u16string_view text, int ccsid);
-std::u16string utf16(std::string_view utf8);
-std::string utf8(std::u16string_view text);
+// Unlike the C functions, these convert every unit, zeros included. Code pages are ICU's tables
+// for the coded character set ids (1252 is IBM's Latin-1 table without the euro sign; 5348 has
+// it); unknown ids, and two-byte ones such as UTF-16, fail.
+BROKER_API std::u16string toUnicode(std::string_view bytes, int ccsid);   // throws UsageError
+BROKER_API std::string fromUnicode(std::u16string_view text, int ccsid);  // throws UsageError
+// Invalid sequences become U+FFFD.
+BROKER_API std::u16string utf16(std::string_view utf8);
+BROKER_API std::string utf8(std::u16string_view text);
 
 }  // namespace broker
 

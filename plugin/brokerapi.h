@@ -50,6 +50,7 @@ typedef uint_least16_t CciChar;
 #define CCI_NO_MESSAGE 9           /* the parser has no message attached */
 #define CCI_PARSE_LOST 10          /* the parser has moved on: that part of a message is gone */
 #define CCI_FAILURE 11             /* an internal failure of the broker */
+#define CCI_PARSER_EXCEPTION 12    /* a parser callback raised an exception: the message failed */
 
 /* ---- Element types ----------------------------------------------------------------------- */
 #define CCI_ELEMENT_TYPE_NAME 0x01000000       /* a folder: a name and children */

@@ -212,12 +212,12 @@ TEST(Dictimport, FieldAndRepeatLinesFollowTheDictionary) {
             "dictionaries, not this file.\n"
             "* messageType,countTag,firstTag,groupName,allowed items...\n"
             "D,627,628,Hops,629\n"
-            "D,453,448,PartyIDs,452,802\n"
+            "D,453,448,PartyIDs,452,802,523\n"
             "D,802,523,PartySubIDs\n"
-            "D,78,79,Allocs,539,80\n"
+            "D,78,79,Allocs,539,524,80\n"
             "D,539,524,NestedPartyIDs\n"
             "AB,627,628,Hops,629\n"
-            "AB,555,1000,Legs,600\n"
+            "AB,555,1000,Legs,1001,600\n"
             "AB,1000,1001,LegSides\n");
   EXPECT_EQ(out.fieldCount, 50);
   EXPECT_EQ(out.repeatCount, 8);

@@ -40,8 +40,8 @@ const ShippedLevel kLevels[] = {
          "   79 String           0x02 0x00 AllocAccount", "   54 Char             0x02 0x00 Side",
          "  200 YYYYMM           0x00 0x00 MaturityMonthYear",
          " D 627  628  Hops                 629 630 ",
-         " D  78   79  Allocs               661 736 467 539 80 ",
-         " D 453  448  PartyIDs             447 452 802 ",
+         " D  78   79  Allocs               661 736 467 539 524 80 ",
+         " D 453  448  PartyIDs             447 452 802 523 ",
          " D 802  523  PartySubIDs          803 ",  // nested in PartyIDs
      }},
     {"FIXT11",
@@ -57,7 +57,7 @@ const ShippedLevel kLevels[] = {
          " A 627  628  Hops                 629 630 ",
          "AE 627  628  Hops                 629 630 ",
          // The instance begins with a nested group, whose count tag is then the first tag.
-         "AE 40204  40209  PhysicalSettlTerms   40205 40206 40207 40208 ",
+         "AE 40204  40209  PhysicalSettlTerms   40210 40205 40206 40207 40208 ",
          "AE 40209  40210  PhysicalSettlDeliverableObligations 40211 ",
      }},
 };

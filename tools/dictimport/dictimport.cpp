@@ -212,7 +212,10 @@ std::string Importer::firstTag(const pugi::xml_node& node) {
   return "";
 }
 
-// Every field of a level, components flattened, nested groups by their count field only.
+// Every field of a level, components flattened; a nested group by its count field and the
+// field that opens its instances. The parser closes a group at the first tag it does not list,
+// so without the nested group's first field its instances would close the enclosing one and
+// land beside it instead of inside it.
 void Importer::levelItems(const pugi::xml_node& node, std::vector<std::string>* out) {
   for (const pugi::xml_node& item : node.children()) {
     if (!isItem(item)) continue;
@@ -222,6 +225,10 @@ void Importer::levelItems(const pugi::xml_node& node, std::vector<std::string>* 
       levelItems(component(name), out);
     } else {
       out->push_back(field(name, node.attribute("name").value()).number);
+      if (std::string_view(item.name()) == "group") {
+        const std::string first = firstTag(item);
+        if (!first.empty()) out->push_back(first);
+      }
     }
   }
 }

@@ -5,7 +5,9 @@
 //
 // Ownership. A ParserContext belongs to one parser instance; the broker never uses one context on
 // two threads at once, so contexts take no lock. The context owns iText, iOutBuffer and the
-// iRepeat chain; resetContext and cpiDeleteContext free whatever of them is still held.
+// iRepeat chain; resetContext and cpiDeleteContext free whatever of them is still held. iText and
+// iOutBuffer come from std::malloc / std::calloc / std::realloc and are released with std::free;
+// the frames of the iRepeat chain with freeRepeatFrames (fixsub.h).
 //
 // Process-wide state (this module): the statistics counters below and contextCount. They are
 // relaxed atomics: no lock, no lost increments; a report reads a snapshot whose values need not
@@ -133,6 +135,10 @@ void startTimer(ParserContext* context);
 int64_t calculateTime(const ParserContext* context);
 // Records the context's finished message in maxParseTime and minParseTime.
 void saveMsgStats(ParserContext* context);
+// Records one counted write of length bytes that took time microseconds: writeCount,
+// sumOutputSize, the output size pair, the write time pair (time cut to 32 bits) and
+// sumWriteTime (in full).
+void saveWriteStats(int32_t length, int64_t time);
 
 // ---- 16-bit string helpers -------------------------------------------------------------------
 int isUcsSpace(char16_t c);                              // 1 for 9 to 13 and 32

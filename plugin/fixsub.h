@@ -10,17 +10,25 @@
 #define CORVALE_PLUGIN_FIXSUB_H
 
 #include <cstdint>
+#include <string>
 
 #include "brokerapi.h"
 #include "corvale.h"
 
 // One open repeating group; the chain runs from the innermost group outwards.
+//
+// A group stays open across parse steps, but each step gives its metadata slot back, so the
+// level may be flushed and its image freed while the group is open; and the tag that opened it
+// may have been cut from an embedded message's copy of the text, freed when that message ends.
+// A frame therefore owns copies of every text it points to.
 struct RepeatFrame {
   RepeatFrame* next;             // the enclosing open group, or null
   int32_t entryIndex;            // the RepeatEntry that opened the group
-  const char16_t* groupName;     // inside the metadata image
-  const char16_t* startTag;      // tag text of the item that opened the group, inside iText
-  const char16_t* allowedItems;  // "a\0b\0\0" list inside the metadata image
+  const char16_t* groupName;     // the entry's group name, in texts
+  const char16_t* startTag;      // tag text of the item that opened the group, in startTagText
+  const char16_t* allowedItems;  // the entry's "a\0b\0\0" list, in texts
+  char16_t startTagText[8];      // at most six digits and a zero
+  std::u16string texts;          // the group name and its zero, then the allowed-items list
 };
 
 // Converts the message bytes [start, end) of iBuffer into the same positions of iText in
@@ -53,8 +61,30 @@ void processRawData(CciParser* parser, ParserContext* context, const char16_t* n
 void insertMultiStr(CciParser* parser, ParserContext* context, const char16_t* name,
                     const char16_t* start, const char16_t* end);
 
-// Writer.
+// Writer. The body buffer iOutBuffer is allocated with malloc and grows with realloc; the writer
+// frees it when the message is written, resetContext frees one left behind by an error.
+// Size of the header buffer: "8=", the level, SOH, "9=", the body length, SOH and a zero.
+constexpr int kOutputHeaderSize = 64;
+// Writes the tree below iRootElement as one FIX message to the parser's output stream (header,
+// then body and trailer); returns the bytes appended. Raises 0xCFFF0016 (no metadata for the
+// level) and 0xCFFF0015 (a name that is no field) before anything is appended.
 int createOutputMessage(CciParser* parser, ParserContext* context);
+// A first estimate of the bytes that the chain from element (and everything below it) needs.
+int calcOutputSize(CciElement* element);
+// Fills header (kOutputHeaderSize bytes) with "8=", the level, SOH and "9=" in iCodePage; sets
+// iFixLevel; moves currentElement past BeginString and BodyLength.
+void createHeader(ParserContext* context, char* header);
+namespace mtx {
+class MetadataImage;
+}
+// The TagEntry of an element name ("FX" and digits: by tag), or -1.
+int lookupVariable(const char16_t* name, const mtx::MetadataImage& image);
+// Writes the values of element's children joined by single blanks at iIndex; returns the bytes.
+int createMultiString(ParserContext* context, CciElement* element);
+// Writes the chain from element as items at iIndex with the metadata of slot; returns iIndex.
+int createOutput(ParserContext* context, CciElement* element, int slot);
+// Writes "=" in iCodePage at iIndex.
+void appendEqualSign(ParserContext* context);
 
 const char* fixsubVersion();
 

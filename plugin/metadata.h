@@ -43,7 +43,8 @@ void initializeMetadata();
 int getMetaDataEntry(int trace, const char* msgType);
 // Releases a slot taken by getMetaDataEntry. Takes the lock.
 void decrementUseCount(int trace, int slot);
-// The image of a slot that the caller holds.
+// The image of a slot that the caller holds. For -1 (no slot could be had): an empty image that
+// is never replaced, so a caller may always read what this returns for the length of its step.
 const mtx::MetadataImage& metadataImage(int slot);
 // Flush every slot whose key begins with name (pending while in use). Takes the lock.
 void removeMetaDataEntry(const char* name);

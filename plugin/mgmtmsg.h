@@ -22,10 +22,14 @@ void processStatsMsg(CciParser* parser, int version, int modificationLevel, cons
 CciElement* newNameElement(CciParser* parser, const char* name);
 void addCharacterElement(CciParser* parser, CciElement* parent, const char* value,
                          const char* name);
-void addStatElement(CciParser* parser, const char* valueText, const char* name,
-                    CciElement* parent);
+void addStatElement(CciParser* parser, const char* valueText, const char* name, CciElement* parent);
 void addIntegerElement(CciParser* parser, int32_t value, const char* name, CciElement* parent);
 void addTimeElement(CciParser* parser, int64_t value, const char* name, CciElement* parent);
+
+// Room for any time text, terminating zero included.
+constexpr int kTimeTextSize = 32;
+// A count of microseconds as milliseconds with two decimals, truncated ("1234.56" for 1234567).
+void formatTimeValue(int64_t microseconds, char* buffer, int size);
 
 extern const char mgmtmsgVersion[];
 

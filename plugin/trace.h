@@ -51,6 +51,11 @@ inline int32_t traceSwitch(const std::atomic<int32_t>& s) {
   } while (0)
 #endif
 
+// A handle or address as trace lines show it ("0x%x"): its low 32 bits.
+inline unsigned traceAddress(const void* address) {
+  return static_cast<unsigned>(reinterpret_cast<uintptr_t>(address));
+}
+
 // Writes the formatted text to the open trace file and flushes it; nothing when debug is 0 or no
 // file is open.
 void traceLog(const char* format, ...);

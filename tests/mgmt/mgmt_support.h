@@ -1,0 +1,78 @@
+// Helpers shared by the management message tests: FIX messages with correct framing, scratch
+// folders for metadata and trace files, and a text rendering of reply trees.
+#ifndef CORVALE_TESTS_MGMT_SUPPORT_H
+#define CORVALE_TESTS_MGMT_SUPPORT_H
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "broker/broker.h"
+
+namespace mgmt_test {
+
+// A FIX message "8=<beginString>|9=<n>|<body>10=<sum>|" where '|' in body stands for SOH and n
+// and the checksum are computed.
+std::string fixMessage(std::string_view beginString, std::string_view body);
+
+// The same message with a CheckSum that does not match its bytes.
+std::string withWrongChecksum(std::string message);
+
+// A folder below the system's temporary directory, removed with everything in it at the end.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+ private:
+  std::string path_;
+};
+
+// Copies the build's FIX42 metadata into dir once per name, as "<name>.mtx", so that a test
+// controls which levels exist and how many distinct files there are.
+void stageMetadata(const std::string& dir, const std::vector<std::string>& names);
+
+// Sets an environment variable for the rest of the test process.
+void setEnv(const char* name, const std::string& value);
+
+// A plug-in loaded as a broker loads it, after its environment is set: the metadata directory (a
+// scratch folder holding the given levels), the trace file in that folder, and any further
+// variables.
+class LoadedPlugin {
+ public:
+  LoadedPlugin(const std::string& path, const std::vector<std::string>& levels,
+               const std::vector<std::pair<std::string, std::string>>& environment = {});
+  const broker::Plugin& plugin() const { return *plugin_; }
+  const std::string& traceFile() const { return traceFile_; }
+
+ private:
+  ScratchDir scratch_;
+  std::string traceFile_;
+  std::unique_ptr<broker::Plugin> plugin_;
+};
+
+// The children of element, one line each, indented by one blank per level: "name" for a folder,
+// "name=value" for a name-value element with a character value. Any other element, and any
+// element whose complete bits are not both set, is shown with a marker ("?type", "!").
+// Walking drives the parse.
+std::string renderChildren(const broker::Element& element, int depth = 0);
+
+// The lines of a text file without their line ends; empty when the file does not exist.
+std::vector<std::string> readLines(const std::string& path);
+
+// A management message: the text's bytes in ccsid (converted from code page 437).
+broker::Message sendManagement(broker::Parser& parser, std::string_view text, int ccsid = 437);
+
+// The reply of a management message: its rendered tree, after checking that the parser's root
+// ends up complete in both directions.
+std::string reply(broker::Parser& parser, std::string_view text, int ccsid = 437);
+
+}  // namespace mgmt_test
+
+#endif  // CORVALE_TESTS_MGMT_SUPPORT_H

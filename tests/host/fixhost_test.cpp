@@ -4,34 +4,26 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/fix_messages.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+using corvale_test::readFile;
+using corvale_test::soh;
+using corvale_test::splitLines;
+
 const fs::path kExamples = fs::path(CORVALE_SOURCE_DIR) / "examples";
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// "|" stands for SOH, so that messages can be written legibly.
-std::string soh(std::string text) {
-  std::replace(text.begin(), text.end(), '|', '\x01');
-  return text;
-}
 
 // A grouped FIX.4.2 message: two Allocs instances, raw data holding an SOH, and a text that XML
 // and JSON must escape.
@@ -58,18 +50,9 @@ struct Result {
 
 class FixhostTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(::testing::TempDir()) /
-           (std::string("fixhost_") + info->test_suite_name() + "_" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   fs::path file(const std::string& name, const std::string& content) const {
     fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << content;
+    corvale_test::writeFile(path, content);
     return path;
   }
 
@@ -91,19 +74,12 @@ class FixhostTest : public ::testing::Test {
     return run;
   }
 
-  fs::path dir_;
+  corvale_test::TempDir scratch_;
+  const fs::path dir_ = scratch_.path();
 };
 
 std::string quoted(const fs::path& path) {
   return "'" + path.string() + "'";
-}
-
-// The lines of a file that holds one message per line.
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> result;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) result.push_back(line);
-  return result;
 }
 
 // The numbers that the first group of pattern matches in the reports of err.
@@ -201,7 +177,7 @@ TEST_F(FixhostTest, XmlAndJsonTreesAreWrittenBackAsTheSameFix) {
       // must come back as exactly its message.
       std::set<size_t> unwritten = reported(written.err, R"(tree (\d+) \(line \d+\): 0xCFFF0016 )");
       EXPECT_EQ(reported(written.err, R"(tree (\d+) \(line \d+\): )"), unwritten) << written.err;
-      std::vector<std::string> messages = lines(readFile(input));
+      std::vector<std::string> messages = corvale_test::readLines(input);
       ASSERT_LT(unwritten.size(), messages.size());
       std::string expected;
       for (size_t i = 0; i < messages.size(); ++i) {
@@ -325,7 +301,7 @@ TEST_F(FixhostTest, RoundtripReportsMessagesWrittenDifferently) {
 TEST_F(FixhostTest, WriteReportsABadTreeAndGoesOn) {
   Result written = fixhost("write " + quoted(kExamples / "order.xml"));
   EXPECT_EQ(written.code, 0) << written.err;
-  ASSERT_EQ(lines(written.out).size(), 1u);
+  ASSERT_EQ(splitLines(written.out).size(), 1u);
   // What was written parses back to the same tree.
   Result reparsed = fixhost("parse --format xml", written.out);
   Result again = fixhost("write", reparsed.out);
@@ -338,7 +314,7 @@ TEST_F(FixhostTest, WriteReportsABadTreeAndGoesOn) {
                                 R"({"FIX":[{"BeginString":"FIX.4.4"},{"MsgType":"1"}]})"
                                 "\n");
   EXPECT_EQ(bad.code, 1);
-  EXPECT_EQ(lines(bad.out).size(), 2u) << bad.out;
+  EXPECT_EQ(splitLines(bad.out).size(), 2u) << bad.out;
   EXPECT_EQ(bad.err.rfind("tree 2 (line 2): 0xCFFF0015 Unrecognized data name in parse tree", 0),
             0u)
       << bad.err;

@@ -59,7 +59,7 @@ class MgmtFlushSlotsTest : public ::testing::TestWithParam<SlotCase> {};
 
 TEST_P(MgmtFlushSlotsTest, MarksSlotsOneToNineAndSlotZeroOnlyForTheEmptyName) {
   const SlotCase& c = GetParam();
-  mgmt_test::ScratchDir scratch;
+  mgmt_test::TempDir scratch;
   mgmt_test::stageMetadata(scratch.path(), {"FIX42"});
   mgmt_test::setEnv("FIXMETADIR", scratch.path());
   initializeMetadata();

@@ -19,25 +19,12 @@ namespace {
 using mgmt_test::fixMessage;
 using mgmt_test::reply;
 
-struct Build {
-  const char* name;
-  const char* path;
-  bool diagnostic;
-};
-
-const Build kBuilds[] = {
-    {"diagnostic", CORVALE_PLUGIN_DIAGNOSTIC, true},
-    {"production", CORVALE_PLUGIN_PRODUCTION, false},
-};
-
-std::string buildName(const Build& build) {
-  return build.name;
-}
+using mgmt_test::PluginBuild;
 
 // A plug-in of one build, loaded with its metadata directory and trace file in a scratch folder.
 class Session {
  public:
-  Session(const Build& build, const std::vector<std::string>& levels)
+  Session(const PluginBuild& build, const std::vector<std::string>& levels)
       : loaded_(build.path, levels),
         fix_(std::make_unique<broker::Parser>(loaded_.plugin(), "FIX")),
         mgmt_(std::make_unique<broker::Parser>(loaded_.plugin(), "FIX")) {}
@@ -73,10 +60,10 @@ std::string heartbeat(const std::string& beginString) {
 
 // ---- GETLEVEL --------------------------------------------------------------------------------
 
-class MgmtGetlevelTest : public ::testing::TestWithParam<Build> {};
+class MgmtGetlevelTest : public ::testing::TestWithParam<PluginBuild> {};
 
 TEST_P(MgmtGetlevelTest, ReportsSixModuleLevelsInOrderForAnyCodedCharacterSet) {
-  const Build& build = GetParam();
+  const PluginBuild& build = GetParam();
   Session session(build, {});
   const std::string stamp =
       R"(\((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 1-3][0-9] [0-9]{4} )"
@@ -124,8 +111,9 @@ TEST_P(MgmtGetlevelTest, ReportsSixModuleLevelsInOrderForAnyCodedCharacterSet) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, MgmtGetlevelTest, ::testing::ValuesIn(kBuilds),
-                         [](const auto& info) { return buildName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Builds, MgmtGetlevelTest,
+                         ::testing::ValuesIn(corvale_test::pluginBuilds()),
+                         corvale_test::PluginBuildName());
 
 // ---- STATS -----------------------------------------------------------------------------------
 
@@ -151,7 +139,7 @@ std::string statsTree(const std::array<std::string, 22>& values) {
   return tree;
 }
 
-class MgmtStatsTest : public ::testing::TestWithParam<Build> {};
+class MgmtStatsTest : public ::testing::TestWithParam<PluginBuild> {};
 
 TEST_P(MgmtStatsTest, BeforeAnyMessageEveryValueIsZero) {
   Session session(GetParam(), {});
@@ -244,8 +232,8 @@ TEST_P(MgmtStatsTest, ReportsCountsSizesAndAveragesOfGoodAndBadParsesAndWrites) 
   EXPECT_EQ(session.statNumber("averageMessageSize"), (sizes + static_cast<int>(small.size())) / 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, MgmtStatsTest, ::testing::ValuesIn(kBuilds),
-                         [](const auto& info) { return buildName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Builds, MgmtStatsTest, ::testing::ValuesIn(corvale_test::pluginBuilds()),
+                         corvale_test::PluginBuildName());
 
 // ---- Headers that run nothing, and commands without a reply ----------------------------------
 
@@ -278,7 +266,8 @@ const EmptyReplyCase kEmptyReplies[] = {
     {"Traceoff", "00000000TRACEOFF", "TRACEOFF replies nothing"},
 };
 
-class MgmtEmptyReplyTest : public ::testing::TestWithParam<std::tuple<Build, EmptyReplyCase>> {};
+class MgmtEmptyReplyTest
+    : public ::testing::TestWithParam<std::tuple<PluginBuild, EmptyReplyCase>> {};
 
 TEST_P(MgmtEmptyReplyTest, LeavesAnEmptyTreeWithTheRootComplete) {
   const auto& [build, c] = GetParam();
@@ -291,10 +280,10 @@ TEST_P(MgmtEmptyReplyTest, LeavesAnEmptyTreeWithTheRootComplete) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MgmtEmptyReplyTest,
-                         ::testing::Combine(::testing::ValuesIn(kBuilds),
+                         ::testing::Combine(::testing::ValuesIn(corvale_test::pluginBuilds()),
                                             ::testing::ValuesIn(kEmptyReplies)),
                          [](const auto& info) {
-                           return buildName(std::get<0>(info.param)) + "_" +
+                           return std::string(std::get<0>(info.param).name) + "_" +
                                   std::get<1>(info.param).name;
                          });
 
@@ -340,7 +329,7 @@ const FlushCase kFlushes[] = {
     {"Flushall", "00000000FLUSHALL", {"FIX42", "FIX43", "FIX44"}, "FLUSHALL"},
 };
 
-class MgmtFlushTest : public ::testing::TestWithParam<std::tuple<Build, FlushCase>> {};
+class MgmtFlushTest : public ::testing::TestWithParam<std::tuple<PluginBuild, FlushCase>> {};
 
 TEST_P(MgmtFlushTest, FlushedLevelsAreLoadedAgainOnTheirNextUse) {
   const auto& [build, c] = GetParam();
@@ -363,10 +352,10 @@ TEST_P(MgmtFlushTest, FlushedLevelsAreLoadedAgainOnTheirNextUse) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MgmtFlushTest,
-                         ::testing::Combine(::testing::ValuesIn(kBuilds),
+                         ::testing::Combine(::testing::ValuesIn(corvale_test::pluginBuilds()),
                                             ::testing::ValuesIn(kFlushes)),
                          [](const auto& info) {
-                           return buildName(std::get<0>(info.param)) + "_" +
+                           return std::string(std::get<0>(info.param).name) + "_" +
                                   std::get<1>(info.param).name;
                          });
 
@@ -381,7 +370,8 @@ void PrintTo(const DefaultSlotCase& c, std::ostream* os) {
   *os << c.text;
 }
 
-class MgmtDefaultSlotTest : public ::testing::TestWithParam<std::tuple<Build, DefaultSlotCase>> {};
+class MgmtDefaultSlotTest
+    : public ::testing::TestWithParam<std::tuple<PluginBuild, DefaultSlotCase>> {};
 
 TEST_P(MgmtDefaultSlotTest, OnlyTheEmptyNameFlushesSlotZero) {
   const auto& [build, c] = GetParam();
@@ -403,11 +393,11 @@ TEST_P(MgmtDefaultSlotTest, OnlyTheEmptyNameFlushesSlotZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MgmtDefaultSlotTest,
-    ::testing::Combine(::testing::ValuesIn(kBuilds),
+    ::testing::Combine(::testing::ValuesIn(corvale_test::pluginBuilds()),
                        ::testing::Values(DefaultSlotCase{"00000000FLUSHALL", false},
                                          DefaultSlotCase{"00000000FLUSH           ", true})),
     [](const auto& info) {
-      return buildName(std::get<0>(info.param)) +
+      return std::string(std::get<0>(info.param).name) +
              (std::get<1>(info.param).slotZeroReloaded ? "_FlushEmptyName" : "_Flushall");
     });
 

@@ -3,39 +3,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <stdexcept>
 
 namespace mgmt_test {
-
-namespace {
-
-std::string withSoh(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '|') c = '\x01';
-  }
-  return out;
-}
-
-std::string checksumText(std::string_view bytes) {
-  unsigned sum = 0;
-  for (unsigned char c : bytes) sum += c;
-  char text[8];
-  std::snprintf(text, sizeof text, "%03u", sum % 256);
-  return text;
-}
-
-}  // namespace
-
-std::string fixMessage(std::string_view beginString, std::string_view body) {
-  const std::string items = withSoh(body);
-  std::string message = "8=" + std::string(beginString) + '\x01' +
-                        "9=" + std::to_string(items.size()) + '\x01' + items;
-  return message + "10=" + checksumText(message) + '\x01';
-}
 
 std::string withWrongChecksum(std::string message) {
   // The three digits sit just before the final SOH; moving the first one by 5 (mod 10) changes
@@ -45,19 +15,9 @@ std::string withWrongChecksum(std::string message) {
   return message;
 }
 
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "corvale-mgmt-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 void stageMetadata(const std::string& dir, const std::vector<std::string>& names) {
-  const std::filesystem::path source = std::filesystem::path(CORVALE_BUILD_MTX_DIR) / "FIX42.mtx";
+  const std::filesystem::path source =
+      std::filesystem::path(corvale_test::shippedMetadataDir()) / "FIX42.mtx";
   for (const std::string& name : names) {
     std::filesystem::copy_file(source, std::filesystem::path(dir) / (name + ".mtx"),
                                std::filesystem::copy_options::overwrite_existing);
@@ -72,8 +32,7 @@ LoadedPlugin::LoadedPlugin(const std::string& path, const std::vector<std::strin
                            const std::vector<std::pair<std::string, std::string>>& environment)
     : traceFile_(scratch_.file("Parser.trc")) {
   stageMetadata(scratch_.path(), levels);
-  setEnv("FIXMETADIR", scratch_.path());
-  setEnv("FIXTRACEFILE", traceFile_);
+  corvale_test::setPluginEnvironment(scratch_.path(), traceFile_);
   for (const auto& [name, value] : environment) setEnv(name.c_str(), value);
   plugin_ = std::make_unique<broker::Plugin>(path);
 }
@@ -93,13 +52,6 @@ std::string renderChildren(const broker::Element& element, int depth) {
     out += renderChildren(child, depth + 1);
   }
   return out;
-}
-
-std::vector<std::string> readLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path, std::ios::binary);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 broker::Message sendManagement(broker::Parser& parser, std::string_view text, int ccsid) {

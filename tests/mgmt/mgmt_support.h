@@ -1,5 +1,7 @@
-// Helpers shared by the management message tests: FIX messages with correct framing, scratch
-// folders for metadata and trace files, and a text rendering of reply trees.
+// Helpers of the management message tests: a wrong CheckSum, metadata staged in a scratch
+// folder, the plug-in loaded with that folder and its trace file, a text rendering of reply
+// trees, and sending management messages. The shared helpers (tests/support) are used here by
+// their plain names.
 #ifndef CORVALE_TESTS_MGMT_SUPPORT_H
 #define CORVALE_TESTS_MGMT_SUPPORT_H
 
@@ -10,29 +12,20 @@
 #include <vector>
 
 #include "broker/broker.h"
+#include "tests/support/files.h"
+#include "tests/support/fix_messages.h"
+#include "tests/support/plugin_builds.h"
+#include "tests/support/temp_dir.h"
 
 namespace mgmt_test {
 
-// A FIX message "8=<beginString>|9=<n>|<body>10=<sum>|" where '|' in body stands for SOH and n
-// and the checksum are computed.
-std::string fixMessage(std::string_view beginString, std::string_view body);
+using corvale_test::fixMessage;
+using corvale_test::PluginBuild;
+using corvale_test::readLines;
+using corvale_test::TempDir;
 
-// The same message with a CheckSum that does not match its bytes.
+// A FIX message (as fixMessage makes it) with a CheckSum that does not match its bytes.
 std::string withWrongChecksum(std::string message);
-
-// A folder below the system's temporary directory, removed with everything in it at the end.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
-
- private:
-  std::string path_;
-};
 
 // Copies the build's FIX42 metadata into dir once per name, as "<name>.mtx", so that a test
 // controls which levels exist and how many distinct files there are.
@@ -43,7 +36,7 @@ void setEnv(const char* name, const std::string& value);
 
 // A plug-in loaded as a broker loads it, after its environment is set: the metadata directory (a
 // scratch folder holding the given levels), the trace file in that folder, and any further
-// variables.
+// variables (set after those two, so they may replace them).
 class LoadedPlugin {
  public:
   LoadedPlugin(const std::string& path, const std::vector<std::string>& levels,
@@ -52,7 +45,7 @@ class LoadedPlugin {
   const std::string& traceFile() const { return traceFile_; }
 
  private:
-  ScratchDir scratch_;
+  TempDir scratch_;
   std::string traceFile_;
   std::unique_ptr<broker::Plugin> plugin_;
 };
@@ -62,9 +55,6 @@ class LoadedPlugin {
 // element whose complete bits are not both set, is shown with a marker ("?type", "!").
 // Walking drives the parse.
 std::string renderChildren(const broker::Element& element, int depth = 0);
-
-// The lines of a text file without their line ends; empty when the file does not exist.
-std::vector<std::string> readLines(const std::string& path);
 
 // A management message: the text's bytes in ccsid (converted from code page 437).
 broker::Message sendManagement(broker::Parser& parser, std::string_view text, int ccsid = 437);

@@ -8,30 +8,13 @@
 
 #include "mtx/mtx.h"
 #include "mtx/mtxwriter.h"
+#include "tests/support/metadata_lines.h"
 
 namespace {
 
+using corvale_test::compileMetadata;
 using Bytes = std::vector<uint8_t>;
 using mtx::MetadataImage;
-
-Bytes buildFile(const std::vector<std::string>& fieldLines,
-                const std::vector<std::string>& repeatLines) {
-  mtx::MetadataWriter writer;
-  for (const std::string& line : fieldLines) {
-    mtx::FieldDefinition field;
-    EXPECT_TRUE(mtx::parseFieldLine(line, &field)) << line;
-    writer.addField(field);
-  }
-  for (const std::string& line : repeatLines) {
-    mtx::RepeatDefinition repeat;
-    EXPECT_TRUE(mtx::parseRepeatLine(line, &repeat)) << line;
-    EXPECT_TRUE(writer.addRepeat(repeat, nullptr)) << line;
-  }
-  Bytes file;
-  std::string problem;
-  EXPECT_TRUE(writer.build(&file, &problem)) << problem;
-  return file;
-}
 
 std::unique_ptr<MetadataImage> load(Bytes file) {
   std::string reason;
@@ -120,9 +103,9 @@ TEST(Image, DefaultImageFindsNothingAndReadsEmptyTexts) {
 }
 
 TEST(Image, TextsOfEntriesComeBackAsWritten) {
-  auto image = load(
-      buildFile({"35,MsgType,STRING,16", "96,RawData,DATA,0,0,95", "200,Caf\xe9 Cr\xe8me,INT,0"},
-                {"D,78,79,Allocs,80,81", "AE,1,2,Grp"}));
+  auto image = load(compileMetadata(
+      {"35,MsgType,STRING,16", "96,RawData,DATA,0,0,95", "200,Caf\xe9 Cr\xe8me,INT,0"},
+      {"D,78,79,Allocs,80,81", "AE,1,2,Grp"}));
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(std::u16string_view(image->tagText(1)), u"96");
   EXPECT_EQ(std::u16string_view(image->fieldName(1)), u"RawData");
@@ -143,7 +126,7 @@ TEST(Image, TextsOfEntriesComeBackAsWritten) {
 }
 
 TEST(Image, SearchesKeepFirstMatchAndExactComparison) {
-  auto image = load(buildFile(
+  auto image = load(compileMetadata(
       {
           "35,MsgType,STRING,16",
           "35,SecondWithSameTag,STRING,0",  // never found by tag: entry 0 comes first
@@ -218,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(Levels, ShippedLevel, testing::Values("FIX42", "FIX44",
 // Offsets in the file below (two fields, one repeat entry): names area at 80 (27 bytes),
 // Unicode names area at 107 (44 units), repeat entries at 195, 227 bytes in all.
 Bytes smallFile() {
-  return buildFile({"35,MsgType,STRING,16", "96,RawData,DATA,0,0,95"}, {"D,78,79,Allocs,80"});
+  return compileMetadata({"35,MsgType,STRING,16", "96,RawData,DATA,0,0,95"}, {"D,78,79,Allocs,80"});
 }
 
 void put32(Bytes& file, size_t at, int32_t value) {

@@ -15,11 +15,15 @@
 #include "plugin/fixsub.h"
 #include "plugin/parsubs.h"
 #include "plugin_test_support.h"
+#include "tests/support/fix_messages.h"
+#include "tests/support/trace_file.h"
 
 namespace {
 
-using corvale_test::fixMessage;
+using corvale_test::soh;
 using corvale_test::TraceFile;
+using corvale_test::withCheckSum;
+using corvale_test::withCheckSumIn;
 
 class BUILD_SUITE(CallbacksTest) : public ::testing::Test {
  protected:
@@ -35,11 +39,9 @@ class BUILD_SUITE(CallbacksTest) : public ::testing::Test {
   std::unique_ptr<broker::Parser> parser_;
 };
 
-// A Heartbeat of FIX.4.2: the body, and the whole message with its trailer.
-const std::string kHeartbeatBody =
-    "9=5\x01"
-    "35=0\x01";
-const std::string kHeartbeat = fixMessage(kHeartbeatBody);
+// A Heartbeat of FIX.4.2: the message up to its trailer, and the whole message.
+const std::string kHeartbeatText = soh("8=FIX.4.2|9=5|35=0|");
+const std::string kHeartbeat = withCheckSum(kHeartbeatText);
 
 TEST_F(BUILD_SUITE(CallbacksTest), TableOfTheInProcessEntry) {
   const CpiFunctionTable* table = plugin_->functionTable("FIX");
@@ -112,7 +114,7 @@ TEST_F(BUILD_SUITE(CallbacksTest), CodePageAndClassComeFromPropertiesAndRoot) {
     SCOPED_TRACE(c.codePage);
     broker::Parser parser(*plugin_, c.className);
     broker::Message message =
-        parser.parse(fixMessage(kHeartbeatBody, "FIX.4.2", c.codePage), c.properties);
+        parser.parse(withCheckSumIn(broker::utf16(kHeartbeatText), c.codePage), c.properties);
     ParserContext* context = static_cast<ParserContext*>(parser.context());
     EXPECT_EQ(context->iCodePage, c.codePage);
     EXPECT_EQ(context->iNotFixOnly, c.notFixOnly);

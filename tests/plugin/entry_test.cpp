@@ -10,29 +10,18 @@
 
 #include "broker/broker.h"
 #include "plugin/corvale.h"
-#include "plugin_test_support.h"
+#include "tests/support/fix_messages.h"
+#include "tests/support/plugin_builds.h"
+#include "tests/support/trace_file.h"
 
 namespace {
 
-using corvale_test::fixMessage;
+using corvale_test::PluginBuild;
+using corvale_test::soh;
 using corvale_test::TraceFile;
+using corvale_test::withCheckSum;
 
-struct Build {
-  const char* name;
-  const char* path;
-  bool diagnostic;
-};
-
-void PrintTo(const Build& build, std::ostream* out) {
-  *out << build.name;
-}
-
-const Build kBuilds[] = {
-    {"diagnostic", CORVALE_PLUGIN_DIAGNOSTIC, true},
-    {"production", CORVALE_PLUGIN_PRODUCTION, false},
-};
-
-class PluginEntryTest : public ::testing::TestWithParam<Build> {
+class PluginEntryTest : public ::testing::TestWithParam<PluginBuild> {
  protected:
   void SetUp() override {
     setenv("FIXMETADIR", CORVALE_BUILD_MTX_DIR, 1);
@@ -65,9 +54,7 @@ TEST_P(PluginEntryTest, OneFactoryTwoClassesOneTable) {
   EXPECT_EQ(table->cpiAlwaysTrue(), 1);
 
   // Both classes reach the same callbacks; the class shows only in the context.
-  const std::string heartbeat = fixMessage(
-      "9=5\x01"
-      "35=0\x01");
+  const std::string heartbeat = withCheckSum(soh("8=FIX.4.2|9=5|35=0|"));
   for (const char* className : {"FIX", "FIXONLY"}) {
     SCOPED_TRACE(className);
     broker::Parser parser(plugin, className);
@@ -113,18 +100,8 @@ TEST_P(PluginEntryTest, TraceFileOnlyInTheDiagnosticBuild) {
 // Under the address sanitizer a leak of the text or of open repeating groups fails this.
 TEST_P(PluginEntryTest, ParserDeletedWithOpenGroupsReleasesThem) {
   broker::Plugin plugin(GetParam().path);
-  const std::string order = fixMessage(
-      "9=60\x01"
-      "35=D\x01"
-      "453=2\x01"
-      "448=P1\x01"
-      "447=D\x01"
-      "452=1\x01"
-      "448=P2\x01"
-      "447=D\x01"
-      "452=3\x01"
-      "55=IBM\x01",
-      "FIX.4.4");
+  const std::string order =
+      withCheckSum(soh("8=FIX.4.4|9=60|35=D|453=2|448=P1|447=D|452=1|448=P2|447=D|452=3|55=IBM|"));
   auto parser = std::make_unique<broker::Parser>(plugin, "FIX");
   broker::Message message = parser->parse(order);
   broker::Element element = message.body().firstChild();
@@ -138,9 +115,7 @@ TEST_P(PluginEntryTest, ParserDeletedWithOpenGroupsReleasesThem) {
   parser.reset();
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, PluginEntryTest, ::testing::ValuesIn(kBuilds),
-                         [](const ::testing::TestParamInfo<Build>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Builds, PluginEntryTest, ::testing::ValuesIn(corvale_test::pluginBuilds()),
+                         corvale_test::PluginBuildName());
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "plugin/parsubs.h"
 #include "plugin/trace.h"
 #include "plugin_test_support.h"
+#include "tests/support/trace_file.h"
 
 namespace {
 

@@ -13,6 +13,8 @@
 #include "plugin/parsubs.h"
 #include "plugin/trace.h"
 #include "plugin_test_support.h"
+#include "tests/support/fix_messages.h"
+#include "tests/support/trace_file.h"
 
 namespace {
 
@@ -26,8 +28,9 @@ class BUILD_SUITE(HelpersTest) : public ::testing::Test {
     message_.reset();
     parser_ = std::make_unique<broker::Parser>(plugin_, className);
     int codePage = properties.hasCcsid && properties.ccsid != 0 ? properties.ccsid : 437;
-    message_ = std::make_unique<broker::Message>(
-        parser_->parse(corvale_test::fixMessage("35=0\x01", "FIX.4.2", codePage), properties));
+    message_ = std::make_unique<broker::Message>(parser_->parse(
+        corvale_test::withCheckSumIn(broker::utf16(corvale_test::soh("8=FIX.4.2|35=0|")), codePage),
+        properties));
   }
   void SetUp() override { attach({}); }
 

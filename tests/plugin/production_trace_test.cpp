@@ -5,7 +5,7 @@
 #include <string>
 
 #include "plugin/trace.h"
-#include "plugin_test_support.h"
+#include "tests/support/trace_file.h"
 
 namespace {
 
@@ -13,10 +13,7 @@ using corvale_test::TraceFile;
 
 TEST(ProductionTrace, NoEnvironmentNoFileNoSwitches) {
   TraceFile file;
-  for (const char* name :
-       {"FIXTRACEALL", "FIXTRACEMGMT", "FIXTRACEMODULE", "FIXTRACEPARSER", "FIXTRACEWRITE"}) {
-    setenv(name, "3", 1);
-  }
+  for (const char* name : corvale_test::kTraceSwitchVariables) setenv(name, "3", 1);
   initializeTrace();
   startTrace();
   processTraceOnMsg(0, 0, 8, "TRACEALL");

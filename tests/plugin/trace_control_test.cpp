@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "plugin/trace.h"
-#include "plugin_test_support.h"
+#include "tests/support/trace_file.h"
 
 namespace {
 
@@ -37,12 +37,7 @@ void traceOn(const std::string& words) {
 
 class TraceRequestTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* name :
-         {"FIXTRACEALL", "FIXTRACEMGMT", "FIXTRACEMODULE", "FIXTRACEPARSER", "FIXTRACEWRITE"}) {
-      unsetenv(name);
-    }
-  }
+  void SetUp() override { corvale_test::clearTraceSwitchVariables(); }
   // Starts tracing as the plug-in does at load.
   void start() {
     initializeTrace();

@@ -12,18 +12,12 @@
 #include "broker/broker.h"
 #include "plugin/corvale.h"
 #include "plugin/trace.h"
-#include "plugin_test_support.h"
+#include "tests/support/trace_file.h"
 
 namespace {
 
+using corvale_test::clearTraceSwitchVariables;
 using corvale_test::TraceFile;
-
-constexpr const char* kVariables[] = {"FIXTRACEALL", "FIXTRACEMGMT", "FIXTRACEMODULE",
-                                      "FIXTRACEPARSER", "FIXTRACEWRITE"};
-
-void clearTraceVariables() {
-  for (const char* name : kVariables) unsetenv(name);
-}
 
 std::string settingsLine(int debugValue, int parser, int write, int module, int mgmt) {
   char line[200];
@@ -35,7 +29,7 @@ std::string settingsLine(int debugValue, int parser, int write, int module, int 
 }
 
 TEST(TraceStart, AppendsStartAndSettingsLinesWithTheStartValues) {
-  clearTraceVariables();
+  clearTraceSwitchVariables();
   TraceFile file;
   {
     std::FILE* earlier = std::fopen(file.path().c_str(), "w");
@@ -85,7 +79,7 @@ TEST(TraceStart, EnvironmentCanRaiseASwitchButNeverLowerIt) {
     for (std::atomic<int32_t>* s : {&debug, &traceParser, &traceWrite, &traceModule, &traceMgmt}) {
       s->store(1);
     }
-    clearTraceVariables();
+    clearTraceSwitchVariables();
     setenv(c.variable, c.value, 1);
     initializeTrace();
     EXPECT_EQ(c.traceSwitch->load(), c.expected);
@@ -100,7 +94,7 @@ TEST(TraceStart, EnvironmentCanRaiseASwitchButNeverLowerIt) {
 }
 
 TEST(TraceStart, FileNameIsCutTo255Characters) {
-  clearTraceVariables();
+  clearTraceSwitchVariables();
   std::string longName = "/nonexistent-corvale-dir/" + std::string(300, 'n');
   setenv("FIXTRACEFILE", longName.c_str(), 1);
   initializeTrace();
@@ -111,7 +105,7 @@ TEST(TraceStart, FileNameIsCutTo255Characters) {
 }
 
 TEST(TraceStart, DefaultFileNameWithoutFixTraceFile) {
-  clearTraceVariables();
+  clearTraceSwitchVariables();
   unsetenv("FIXTRACEFILE");
   std::string fallback = CORVALE_DEFAULT_TRACE_FILE;
   struct stat info;
@@ -123,7 +117,7 @@ TEST(TraceStart, DefaultFileNameWithoutFixTraceFile) {
 }
 
 TEST(TraceLog, FormatsWideStringsAnd64BitNumbers) {
-  clearTraceVariables();
+  clearTraceSwitchVariables();
   TraceFile file;
   initializeTrace();
   size_t start = file.lines().size();
@@ -143,7 +137,7 @@ TEST(TraceLog, FormatsWideStringsAnd64BitNumbers) {
 }
 
 TEST(TraceLog, WritesNothingWhileDebugIsZero) {
-  clearTraceVariables();
+  clearTraceSwitchVariables();
   TraceFile file;
   initializeTrace();
   std::string before = file.contents();
@@ -157,7 +151,7 @@ TEST(TraceLog, WritesNothingWhileDebugIsZero) {
 }
 
 TEST(TraceMemory, FortyBytesGiveHeaderAndTwoLines) {
-  clearTraceVariables();
+  clearTraceSwitchVariables();
   TraceFile file;
   initializeTrace();
   size_t start = file.lines().size();
@@ -182,7 +176,7 @@ TEST(TraceMemory, FortyBytesGiveHeaderAndTwoLines) {
 class TraceElementTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    clearTraceVariables();
+    clearTraceSwitchVariables();
     plugin_ = std::make_unique<broker::Plugin>(&bipGetParserFactory);
     parser_ = std::make_unique<broker::Parser>(*plugin_, "FIX");
     message_ = std::make_unique<broker::Message>(parser_->createMessage());

@@ -8,9 +8,9 @@
 
 namespace {
 
-using tooltest::readFile;
+using corvale_test::readFile;
+using corvale_test::writeFile;
 using tooltest::ToolRun;
-using tooltest::writeFile;
 
 struct Doc {
   std::string label;

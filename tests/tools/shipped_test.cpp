@@ -9,7 +9,7 @@
 
 namespace {
 
-using tooltest::readFile;
+using corvale_test::readFile;
 namespace fs = std::filesystem;
 
 const fs::path kBuildMtx = CORVALE_BUILD_MTX_DIR;

@@ -9,9 +9,9 @@
 
 namespace {
 
-using tooltest::readFile;
+using corvale_test::readFile;
+using corvale_test::writeFile;
 using tooltest::ToolRun;
-using tooltest::writeFile;
 namespace fs = std::filesystem;
 
 ToolRun tabpeek(const std::vector<std::string>& args) {

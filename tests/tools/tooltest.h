@@ -1,35 +1,22 @@
 // Helpers for driving the console tools in-process: a scratch folder that is the current
-// directory while a test runs (the tools name their reports after relative paths), file helpers,
-// and a run that captures the console.
+// directory while a test runs (the tools name their reports after relative paths), and a run that
+// captures the console. Files are read and written with tests/support/files.h.
 #ifndef CORVALE_TESTS_TOOLS_TOOLTEST_H
 #define CORVALE_TESTS_TOOLS_TOOLTEST_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace tooltest {
 
 namespace fs = std::filesystem;
-
-inline std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-inline void writeFile(const fs::path& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary);
-  out << content;
-}
 
 struct ToolRun {
   int exitCode;
@@ -57,18 +44,12 @@ ToolRun runTool(Tool tool, const char* program, const std::vector<std::string>& 
 class ScratchDir : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "corvale-tools-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     previous_ = fs::current_path();
-    fs::current_path(dir_);
+    fs::current_path(dir_.path());
   }
-  void TearDown() override {
-    fs::current_path(previous_);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::current_path(previous_); }
 
-  fs::path dir_;
+  corvale_test::TempDir dir_;
   fs::path previous_;
 };
 

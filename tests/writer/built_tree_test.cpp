@@ -2,12 +2,10 @@
 // builds) against the small level of data/writer.def.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "broker/broker.h"
+#include "tests/support/trace_file.h"
 #include "writer_support.h"
 
 namespace writer_test {
@@ -15,7 +13,7 @@ namespace {
 
 using broker::Element;
 
-class BuiltTreeTest : public testing::TestWithParam<Build> {
+class BuiltTreeTest : public testing::TestWithParam<PluginBuild> {
  protected:
   void SetUp() override {
     plugin_ = loadPlugin(GetParam().path, fixtureMetadata());
@@ -208,17 +206,8 @@ TEST_P(BuiltTreeTest, OutputIsInTheMessageCodePage) {
     message.body().addText("MsgType", "D");
     message.body().addText("Text", u"a=b \u00e9");
     // The same message built from its bytes in that code page: length and sum over those bytes.
-    const std::string body = broker::fromUnicode(u"35=D\u000158=a=b \u00e9\u0001", ccsid);
-    std::string expected =
-        broker::fromUnicode(
-            u"8=FIX.4.2\u00019=" + broker::utf16(std::to_string(body.size())) + u"\u0001", ccsid) +
-        body;
-    unsigned sum = 0;
-    for (unsigned char c : expected) sum += c;
-    char digits[4];
-    std::snprintf(digits, sizeof digits, "%03u", sum % 256);
-    expected += broker::fromUnicode(u"10=" + broker::utf16(digits) + u"\u0001", ccsid);
-    EXPECT_EQ(parser_->write(message), expected) << ccsid;
+    EXPECT_EQ(parser_->write(message), fixMessageIn("FIX.4.2", u"35=D|58=a=b \u00e9|", ccsid))
+        << ccsid;
   }
 }
 
@@ -275,13 +264,13 @@ TEST_P(BuiltTreeTest, ParserWritesAgainAfterAFailedWrite) {
   EXPECT_EQ(parser_->write(good), fixMessage("FIX.4.2", "35=0|"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, BuiltTreeTest, testing::ValuesIn(builds()), BuildName());
+INSTANTIATE_TEST_SUITE_P(Builds, BuiltTreeTest, testing::ValuesIn(pluginBuilds()),
+                         PluginBuildName());
 
 // The diagnostic build traces the writer's steps when its switches are on.
 TEST(WriterTrace, DiagnosticBuildTracesTheWrite) {
-  const std::filesystem::path file = std::filesystem::path(testing::TempDir()) / "writer-trace.trc";
-  std::filesystem::remove(file);
-  auto plugin = loadPlugin(CORVALE_PLUGIN_DIAGNOSTIC, fixtureMetadata(), file.string());
+  const corvale_test::TraceFile trace;
+  auto plugin = loadPlugin(CORVALE_PLUGIN_DIAGNOSTIC, fixtureMetadata(), trace.path());
   {
     broker::Parser parser(*plugin, "FIX");
     broker::Message message = parser.createMessage();
@@ -289,15 +278,12 @@ TEST(WriterTrace, DiagnosticBuildTracesTheWrite) {
     message.body().addText("Text", "hi");
     parser.write(message);
   }
-  std::ifstream in(file);
-  std::stringstream text;
-  text << in.rdbuf();
+  const std::string text = trace.contents();
   for (const char* line : {"PLUGIN: -> createOutputMessage()", "PLUGIN: -> createHeader()",
                            "PLUGIN: -> calcOutputSize()", "PLUGIN: -> createOutput()",
                            "Data appended for element Text next offset 11 remaining",
                            "PLUGIN: <- createOutputMessage() length="})
-    EXPECT_NE(text.str().find(line), std::string::npos) << line;
-  std::filesystem::remove(file);
+    EXPECT_NE(text.find(line), std::string::npos) << line;
 }
 
 }  // namespace

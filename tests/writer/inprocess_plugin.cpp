@@ -1,8 +1,7 @@
 #include "inprocess_plugin.h"
 
-#include <cstdlib>
-
 #include "plugin/corvale.h"
+#include "tests/support/plugin_builds.h"
 
 namespace writer_test {
 namespace {
@@ -31,8 +30,7 @@ CciFactory* watchedEntry() {
 }  // namespace
 
 broker::Plugin& inProcessPlugin(const std::string& metadataDir) {
-  setenv("FIXMETADIR", metadataDir.c_str(), 1);
-  broker::setLogToStderr(false);
+  corvale_test::setPluginEnvironment(metadataDir);
   static broker::Plugin plugin(watchedEntry, "linked plug-in modules");
   return plugin;
 }

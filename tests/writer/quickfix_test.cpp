@@ -33,10 +33,10 @@ std::string rejection(const std::string& message, bool fullValidation) {
   return quickfixRejection(message, d.session, d.application, fullValidation);
 }
 
-class QuickFixTest : public testing::TestWithParam<Build> {
+class QuickFixTest : public testing::TestWithParam<PluginBuild> {
  protected:
   void SetUp() override {
-    plugin_ = loadPlugin(GetParam().path, shippedMetadata());
+    plugin_ = loadPlugin(GetParam().path, shippedMetadataDir());
     traceOff(*plugin_);
     parser_ = std::make_unique<broker::Parser>(*plugin_, "FIX");
   }
@@ -142,7 +142,7 @@ TEST_P(QuickFixTest, QuickFixChecksBodyLengthAndChecksum) {
 // must be worked out anew. Messages that QuickFIX itself does not read are left out.
 TEST_P(QuickFixTest, ChangedCorpusMessagesAreReadByQuickFix) {
   std::map<std::string, int> checked;  // messages checked per BeginString
-  for (const std::string& file : corpusFiles(projectCorpus())) {
+  for (const std::string& file : corpusFiles(projectCorpusDir())) {
     for (const std::string& input : readMessages(file)) {
       const std::string beginString = beginStringOf(input);
       if (beginString == "FIX.3.9" || !rejection(input, false).empty()) continue;
@@ -159,7 +159,8 @@ TEST_P(QuickFixTest, ChangedCorpusMessagesAreReadByQuickFix) {
     EXPECT_GT(checked[level], 10) << level;
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, QuickFixTest, testing::ValuesIn(builds()), BuildName());
+INSTANTIATE_TEST_SUITE_P(Builds, QuickFixTest, testing::ValuesIn(pluginBuilds()),
+                         PluginBuildName());
 
 }  // namespace
 }  // namespace writer_test

@@ -18,7 +18,7 @@ void collectFolders(const broker::Element& element, std::set<std::string>& names
   }
 }
 
-class RoundTripTest : public testing::TestWithParam<Build> {
+class RoundTripTest : public testing::TestWithParam<PluginBuild> {
  protected:
   void load(const std::string& metadataDir) {
     plugin_ = loadPlugin(GetParam().path, metadataDir);
@@ -32,10 +32,10 @@ class RoundTripTest : public testing::TestWithParam<Build> {
 };
 
 TEST_P(RoundTripTest, ProjectCorpusComesBackByteForByte) {
-  load(shippedMetadata());
+  load(shippedMetadataDir());
   traceOff(*plugin_);
-  const std::vector<std::string> files = corpusFiles(projectCorpus());
-  ASSERT_FALSE(files.empty()) << projectCorpus();
+  const std::vector<std::string> files = corpusFiles(projectCorpusDir());
+  ASSERT_FALSE(files.empty()) << projectCorpusDir();
   EXPECT_GT(checkCorpusRoundTrip(*parser_, *other_, files), 0);
 }
 
@@ -67,7 +67,7 @@ const Shape kShipped[] = {
 };
 
 TEST_P(RoundTripTest, ShapesOfTheShippedLevelsComeBack) {
-  load(shippedMetadata());
+  load(shippedMetadataDir());
   for (const Shape& shape : kShipped) {
     const std::string message = fixMessage(shape.beginString, shape.body);
     broker::Message parsed = parser_->parse(message);
@@ -107,7 +107,7 @@ TEST_P(RoundTripTest, ClassFixOnlyWritesEmbeddedItemsInPlace) {
 
 // White space between values is not kept by the parse: the values come back joined by one blank.
 TEST_P(RoundTripTest, MultipleValuesComeBackJoinedByOneBlank) {
-  load(shippedMetadata());
+  load(shippedMetadataDir());
   const struct {
     const char* read;
     const char* written;
@@ -124,7 +124,8 @@ TEST_P(RoundTripTest, MultipleValuesComeBackJoinedByOneBlank) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, RoundTripTest, testing::ValuesIn(builds()), BuildName());
+INSTANTIATE_TEST_SUITE_P(Builds, RoundTripTest, testing::ValuesIn(pluginBuilds()),
+                         PluginBuildName());
 
 }  // namespace
 }  // namespace writer_test

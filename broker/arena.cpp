@@ -30,15 +30,7 @@ Arena::Chunk* Arena::newChunk(std::size_t size) {
   return chunk;
 }
 
-void* Arena::allocate(std::size_t size, std::size_t alignment) {
-  if (size == 0) size = 1;  // distinct addresses for empty values
-  std::uintptr_t at = (reinterpret_cast<std::uintptr_t>(cursor_) + alignment - 1) &
-                      ~static_cast<std::uintptr_t>(alignment - 1);
-  if (cursor_ && at <= reinterpret_cast<std::uintptr_t>(end_) &&
-      size <= static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(end_) - at)) {
-    cursor_ = reinterpret_cast<char*>(at + size);
-    return reinterpret_cast<void*>(at);
-  }
+void* Arena::allocateInNewChunk(std::size_t size) {
   if (size > nextSize_ / 4) {
     // A large block: its own chunk, kept behind the current one so that the current chunk's free
     // space stays in use. Chunk data is aligned to max_align_t.

@@ -13,11 +13,14 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 
 #include "broker/internal.h"
 
@@ -48,6 +51,7 @@ struct CodePage {
   // Single-byte code pages only.
   std::array<char16_t, 256> toUnit{};
   std::array<bool, 256> byteMapped{};
+  bool everyByteMapped = false;         // every byteMapped entry is true
   std::array<int16_t, 65536> toByte{};  // -1: no byte for this unit
   char substitute = '?';
 };
@@ -92,13 +96,25 @@ std::unique_ptr<CodePage> buildCodePage(int ccsid) {
     // unit (none of the supported code pages has such a pair).
     if (page->toByte[out[0]] < 0) page->toByte[out[0]] = static_cast<int16_t>(byte);
   }
+  page->everyByteMapped = std::all_of(page->byteMapped.begin(), page->byteMapped.end(),
+                                      [](bool mapped) { return mapped; });
   return page;
 }
+
+// The code page found last for each value of the id's low five bits, by any thread. Every
+// conversion asks for its code page, nearly always one of a few, so those are answered without
+// the lock (and without a thread-local variable, whose every access in a shared library is a
+// call); the supported code pages all have different low bits. Known code pages are never freed
+// while conversions run, so the pointers stay valid.
+constexpr unsigned kRecentCodePages = 32;
+std::atomic<const CodePage*> recentCodePages[kRecentCodePages];
 
 // The code page, or null when ICU does not know it. Unknown ids are not remembered, so that
 // arbitrary ids cannot grow the table.
 const CodePage* findCodePage(int ccsid) {
-  thread_local const CodePage* last = nullptr;
+  std::atomic<const CodePage*>& recent =
+      recentCodePages[static_cast<unsigned>(ccsid) % kRecentCodePages];
+  const CodePage* last = recent.load(std::memory_order_acquire);
   if (last && last->ccsid == ccsid) return last;
   std::lock_guard lock(codePagesMutex);
   auto it = codePages.find(ccsid);
@@ -107,8 +123,8 @@ const CodePage* findCodePage(int ccsid) {
     if (!page) return nullptr;
     it = codePages.emplace(ccsid, std::move(page)).first;
   }
-  last = it->second.get();
-  return last;
+  recent.store(it->second.get(), std::memory_order_release);
+  return it->second.get();
 }
 
 // The calling thread's ICU converter for a multi-byte code page, reset for a new conversion.
@@ -155,18 +171,35 @@ int32_t convertWithIcu(UConverter* converter, bool toUnicode, Convert convert, i
   return U_FAILURE(status) && status != U_BUFFER_OVERFLOW_ERROR ? 0 : written;
 }
 
-// Finds the code page, and the thread's converter when it is not single-byte. False when there
-// is nothing to do: rc is then CCI_CONVERSION_FAILED (unknown code page) or CCI_SUCCESS (no
-// units).
-bool startConversion(int ccsid, int count, const CodePage*& page, UConverter*& converter, int* rc) {
+// UTF-8 gives every ASCII character as its own byte: a text that is all ASCII (every property,
+// name and most values) needs no ICU conversion.
+constexpr int kUtf8Ccsid = 1208;
+
+template <typename Unit>
+bool allAscii(const Unit* text, int count) {
+  for (int i = 0; i < count; ++i)
+    if (static_cast<std::make_unsigned_t<Unit>>(text[i]) >= 0x80) return false;
+  return true;
+}
+
+// Finds the code page. False when there is nothing to do: rc is then CCI_CONVERSION_FAILED
+// (unknown code page) or CCI_SUCCESS (no units).
+bool startConversion(int ccsid, int count, const CodePage*& page, int* rc) {
   page = findCodePage(ccsid);
-  converter = page && !page->singleByte ? threadConverter(ccsid) : nullptr;
-  if (!page || (!page->singleByte && !converter)) {
+  if (!page) {
     setRc(rc, CCI_CONVERSION_FAILED);
     return false;
   }
   setRc(rc, CCI_SUCCESS);
   return count > 0;
+}
+
+// The thread's converter for a multi-byte code page; null, with rc CCI_CONVERSION_FAILED, when it
+// cannot be opened.
+UConverter* startIcuConversion(int ccsid, int* rc) {
+  UConverter* converter = threadConverter(ccsid);
+  if (!converter) setRc(rc, CCI_CONVERSION_FAILED);
+  return converter;
 }
 
 }  // namespace
@@ -178,9 +211,13 @@ int maxBytesPerUnit(int ccsid) {
 
 int bytesToUnits(const char* bytes, int count, char16_t* out, int ccsid, int* rc) {
   const CodePage* page = nullptr;
-  UConverter* converter = nullptr;
-  if (!startConversion(ccsid, count, page, converter, rc)) return 0;
+  if (!startConversion(ccsid, count, page, rc)) return 0;
   if (page->singleByte) {
+    // Most single-byte code pages map every byte: their messages need no check per byte.
+    if (page->everyByteMapped) {
+      for (int i = 0; i < count; ++i) out[i] = page->toUnit[static_cast<unsigned char>(bytes[i])];
+      return count;
+    }
     bool allMapped = true;
     for (int i = 0; i < count; ++i) {
       const auto byte = static_cast<unsigned char>(bytes[i]);
@@ -190,6 +227,12 @@ int bytesToUnits(const char* bytes, int count, char16_t* out, int ccsid, int* rc
     setRc(rc, allMapped ? CCI_SUCCESS : CCI_CONVERSION_FAILED);
     return count;
   }
+  if (ccsid == kUtf8Ccsid && allAscii(bytes, count)) {
+    for (int i = 0; i < count; ++i) out[i] = static_cast<unsigned char>(bytes[i]);
+    return count;
+  }
+  UConverter* converter = startIcuConversion(ccsid, rc);
+  if (!converter) return 0;
   // Every supported multi-byte code page gives at most one unit per byte.
   return convertWithIcu(
       converter, true,
@@ -205,8 +248,7 @@ int bytesToUnits(const char* bytes, int count, char16_t* out, int ccsid, int* rc
 
 int unitsToBytes(const char16_t* units, int count, char* out, int ccsid, int* rc) {
   const CodePage* page = nullptr;
-  UConverter* converter = nullptr;
-  if (!startConversion(ccsid, count, page, converter, rc)) return 0;
+  if (!startConversion(ccsid, count, page, rc)) return 0;
   if (page->singleByte) {
     bool allMapped = true;
     for (int i = 0; i < count; ++i) {
@@ -217,11 +259,17 @@ int unitsToBytes(const char16_t* units, int count, char* out, int ccsid, int* rc
     setRc(rc, allMapped ? CCI_SUCCESS : CCI_CONVERSION_FAILED);
     return count;
   }
+  if (ccsid == kUtf8Ccsid && allAscii(units, count)) {
+    for (int i = 0; i < count; ++i) out[i] = static_cast<char>(units[i]);
+    return count;
+  }
   const int64_t capacity = static_cast<int64_t>(count) * page->maxBytesPerUnit;
   if (capacity > INT32_MAX) {
     setRc(rc, CCI_INV_ARGUMENT);
     return 0;
   }
+  UConverter* converter = startIcuConversion(ccsid, rc);
+  if (!converter) return 0;
   return convertWithIcu(
       converter, false,
       [&](UConverter* c, UErrorCode* status) {
@@ -257,8 +305,6 @@ Out convertAll(In in, int ccsid, bool strict, size_t outPerIn, Convert convert,
   return out;
 }
 
-constexpr int kUtf8 = 1208;
-
 }  // namespace
 
 std::u16string toUnicode(std::string_view bytes, int ccsid) {
@@ -269,11 +315,13 @@ std::string fromUnicode(std::u16string_view text, int ccsid) {
                                  detail::unitsToBytes, "to");
 }
 std::u16string utf16(std::string_view utf8Text) {
-  return convertAll<std::u16string>(utf8Text, kUtf8, false, 1, detail::bytesToUnits, "from");
+  return convertAll<std::u16string>(utf8Text, detail::kUtf8Ccsid, false, 1, detail::bytesToUnits,
+                                    "from");
 }
 std::string utf8(std::u16string_view text) {
-  return convertAll<std::string>(text, kUtf8, false, detail::maxBytesPerUnit(kUtf8),
-                                 detail::unitsToBytes, "to");
+  return convertAll<std::string>(text, detail::kUtf8Ccsid, false,
+                                 detail::maxBytesPerUnit(detail::kUtf8Ccsid), detail::unitsToBytes,
+                                 "to");
 }
 
 }  // namespace broker

@@ -30,11 +30,16 @@ Element step(CciElement* from, NavigationFn navigate, const char* operation) {
   return Element(to);
 }
 
-// Reads a text of the element through one of the two copying C functions.
+// Reads a text of the element through one of the two copying C functions. Most names and values
+// fit a buffer on the stack and are read once; a longer text is read again into a string of the
+// full length that the first read reported.
 std::u16string readText(CciElement* element, int (*read)(int*, CciElement*, CciChar*, int),
                         const char* operation) {
+  constexpr int kStackTextSize = 128;
+  CciChar small[kStackTextSize];
   int rc = CCI_SUCCESS;
-  const int length = read(&rc, element, nullptr, 0);
+  const int length = read(&rc, element, small, kStackTextSize);
+  if (rc == CCI_SUCCESS) return std::u16string(small, static_cast<size_t>(length));
   if (rc != CCI_INV_DATA_BUFLEN) detail::throwOnFailure(rc, element, operation);
   std::u16string text(static_cast<size_t>(length) + 1, u'\0');
   read(&rc, element, text.data(), length + 1);

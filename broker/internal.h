@@ -17,7 +17,6 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <unordered_set>
 #include <vector>
 
 #include "broker/arena.h"
@@ -100,8 +99,9 @@ struct CciParser {
   // True while one of this parser's callbacks runs: navigation then answers from the tree as it
   // stands instead of calling the plug-in again from inside itself.
   bool inCallback = false;
-  // Messages made by this parser that are still alive; told when the parser dies.
-  std::unordered_set<broker::Message::State*> messages;
+  // Messages made by this parser that are still alive, told when the parser dies: a list linked
+  // through the messages themselves, so that making a message allocates nothing for it here.
+  broker::Message::State* firstMessage = nullptr;
 };
 
 struct broker::Message::State {
@@ -117,6 +117,9 @@ struct broker::Message::State {
   // anything.
   uint64_t changes = 0;
   std::optional<Error> failure;
+  // Neighbours in the parser's list of live messages (CciParser::firstMessage).
+  State* previousOfParser = nullptr;
+  State* nextOfParser = nullptr;
 
   ~State();
 };
@@ -134,6 +137,44 @@ inline bool validElement(const CciElement* element) {
 inline bool validParser(const CciParser* parser) {
   return parser && parser->tag == kParserTag;
 }
+
+// The four directions of navigation.
+enum class Direction { firstChild, lastChild, nextSibling, previousSibling };
+
+// Whether the element's answer in that direction is settled: no callback of its parser would be
+// asked for it (cni* navigation then answers from the tree as it stands).
+inline bool settled(const CciElement* element, Direction direction) {
+  switch (direction) {
+    case Direction::firstChild:
+      return element->completePrevious != 0;
+    case Direction::lastChild:
+      return element->completeNext != 0;
+    case Direction::nextSibling:
+      return element->next || !element->parent || element->parent->completeNext != 0;
+    case Direction::previousSibling:
+      return element->previous || !element->parent || element->parent->completePrevious != 0;
+  }
+  return true;
+}
+
+// The element's neighbour in that direction in the tree as it stands.
+inline CciElement* rawAnswer(const CciElement* element, Direction direction) {
+  switch (direction) {
+    case Direction::firstChild:
+      return element->firstChild;
+    case Direction::lastChild:
+      return element->lastChild;
+    case Direction::nextSibling:
+      return element->next;
+    case Direction::previousSibling:
+      return element->previous;
+  }
+  return nullptr;
+}
+
+// What the cpi* (onDemand false) and cni* (onDemand true) navigation functions answer, with rc
+// set as they set it.
+CciElement* navigate(int* rc, CciElement* element, Direction direction, bool onDemand);
 
 // A new detached element in the message's arena.
 CciElement* newElement(Message::State& message, CciParser* owner, int type,

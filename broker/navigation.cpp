@@ -22,36 +22,6 @@ namespace broker::detail {
 
 namespace {
 
-enum class Direction { firstChild, lastChild, nextSibling, previousSibling };
-
-bool settled(const CciElement* element, Direction direction) {
-  switch (direction) {
-    case Direction::firstChild:
-      return element->completePrevious != 0;
-    case Direction::lastChild:
-      return element->completeNext != 0;
-    case Direction::nextSibling:
-      return element->next || !element->parent || element->parent->completeNext != 0;
-    case Direction::previousSibling:
-      return element->previous || !element->parent || element->parent->completePrevious != 0;
-  }
-  return true;
-}
-
-CciElement* rawAnswer(const CciElement* element, Direction direction) {
-  switch (direction) {
-    case Direction::firstChild:
-      return element->firstChild;
-    case Direction::lastChild:
-      return element->lastChild;
-    case Direction::nextSibling:
-      return element->next;
-    case Direction::previousSibling:
-      return element->previous;
-  }
-  return nullptr;
-}
-
 CpiParseNavigationFn callbackFor(const CpiFunctionTable* table, Direction direction) {
   if (!table) return nullptr;
   switch (direction) {
@@ -96,6 +66,8 @@ int completeElement(CciElement* element, Direction direction) {
   return CCI_SUCCESS;
 }
 
+}  // namespace
+
 CciElement* navigate(int* rc, CciElement* element, Direction direction, bool onDemand) {
   if (!validElement(element)) {
     setRc(rc, CCI_INV_ELEMENT_OBJECT);
@@ -110,8 +82,6 @@ CciElement* navigate(int* rc, CciElement* element, Direction direction, bool onD
   setRc(rc, CCI_SUCCESS);
   return rawAnswer(element, direction);
 }
-
-}  // namespace
 
 }  // namespace broker::detail
 

@@ -18,7 +18,9 @@ std::unique_ptr<Message::State> newMessage(CciParser& parser, const Properties& 
                                            bool bodyComplete) {
   auto message = std::make_unique<Message::State>();
   message->parser = &parser;
-  parser.messages.insert(message.get());
+  message->nextOfParser = parser.firstMessage;
+  if (parser.firstMessage) parser.firstMessage->previousOfParser = message.get();
+  parser.firstMessage = message.get();
   Message::State& m = *message;
 
   m.root = newElement(m, nullptr, CCI_ELEMENT_TYPE_NAME, u"Root", true, true);
@@ -46,7 +48,11 @@ std::unique_ptr<Message::State> newMessage(CciParser& parser, const Properties& 
 Message::State::~State() {
   tag = 0;
   if (parser) {
-    parser->messages.erase(this);
+    if (previousOfParser)
+      previousOfParser->nextOfParser = nextOfParser;
+    else
+      parser->firstMessage = nextOfParser;
+    if (nextOfParser) nextOfParser->previousOfParser = previousOfParser;
     if (parser->current == this) {
       parser->current = nullptr;
       parser->mode = detail::Mode::idle;
@@ -75,25 +81,48 @@ const Error* Message::failure() const {
   return state_ && state_->failure ? &*state_->failure : nullptr;
 }
 
+namespace {
+
+// One step of the walk of Message::complete, answered as Element's navigation methods answer it
+// (operation names the method, for a failure) but on raw handles: the walk visits every element
+// of every message written, and most answers are settled already.
+CciElement* walkStep(CciElement* from, detail::Direction direction, bool onDemand,
+                     const char* operation) {
+  if (detail::validElement(from) && (!onDemand || detail::settled(from, direction)))
+    return detail::rawAnswer(from, direction);
+  int rc = CCI_SUCCESS;
+  CciElement* to = detail::navigate(&rc, from, direction, onDemand);
+  detail::throwOnFailure(rc, from, operation);
+  return to;
+}
+
+CciElement* walkParent(CciElement* from) {
+  if (!detail::validElement(from)) detail::throwOnFailure(CCI_INV_ELEMENT_OBJECT, from, "parent");
+  return from->parent;
+}
+
+}  // namespace
+
 void Message::complete() const {
   if (!state_) throw UsageError("complete: empty message");
+  using detail::Direction;
   // Depth first, without recursion: down by first child, across by next sibling, and before
   // leaving an element up, have its last child settled too (a parser may have more children
   // for it even when no next sibling was asked for).
-  const Element root = this->root();
-  Element current = root;
+  CciElement* const root = state_->root;
+  CciElement* current = root;
   while (current) {
-    if (Element child = current.firstChild()) {
+    if (CciElement* child = walkStep(current, Direction::firstChild, true, "firstChild")) {
       current = child;
       continue;
     }
-    current.lastChild();
+    walkStep(current, Direction::lastChild, true, "lastChild");
     while (current != root) {
-      Element next = current.nextSibling();
+      CciElement* next = walkStep(current, Direction::nextSibling, true, "nextSibling");
       if (!next) {
-        const Element parent = current.parent();
-        parent.lastChild();
-        next = current.rawNextSibling();
+        CciElement* const parent = walkParent(current);
+        walkStep(parent, Direction::lastChild, true, "lastChild");
+        next = walkStep(current, Direction::nextSibling, false, "rawNextSibling");
         if (!next) {
           current = parent;
           continue;
@@ -133,7 +162,8 @@ Parser::~Parser() {
     detail::runCallback(*state_, ignored,
                         [&] { state_->table->cpiDeleteContext(handle(), state_->context); });
   }
-  for (Message::State* message : state_->messages) message->parser = nullptr;
+  for (Message::State* message = state_->firstMessage; message; message = message->nextOfParser)
+    message->parser = nullptr;
   state_->tag = 0;
 }
 

@@ -65,7 +65,17 @@ constexpr TypeName kTypes[kTypeCount] = {
     {"DAY-OF-MONTH", "Day of Mon"},
 };
 
-const char16_t kEmptyUnits[1] = {0};
+// The value of a tag text in its plain decimal form: one to six digits, the first not 0 unless it
+// is the only one. -1 for any other text (which then names no number: "035" is not tag 35).
+int32_t plainTagNumber(std::u16string_view text) {
+  if (text.empty() || text.size() > 6 || (text[0] == u'0' && text.size() > 1)) return -1;
+  int32_t value = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return -1;
+    value = value * 10 + (c - u'0');
+  }
+  return value;
+}
 
 std::string describe(const char* what, long long value) {
   return std::string(what) + " " + std::to_string(value);
@@ -359,10 +369,22 @@ bool MetadataImage::validate(std::string* reason) {
 void MetadataImage::buildIndexes() {
   byTag_.reserve(tags_.size());
   byName_.reserve(tags_.size());
+  int32_t largestTag = -1;
+  for (const TagEntry& entry : tags_) {
+    const int32_t number = plainTagNumber(unicodeView(entry.tagUnicodeOffset));
+    if (number < kDenseTagLimit && number > largestTag) largestTag = number;
+  }
+  byTagNumber_.assign(static_cast<size_t>(largestTag + 1), -1);
   for (size_t i = 0; i < tags_.size(); ++i) {
-    // emplace keeps an existing key: the earliest entry wins, as in a scan from the start.
-    byTag_.emplace(unicodeView(tags_[i].tagUnicodeOffset), static_cast<int>(i));
-    byName_.emplace(unicodeView(tags_[i].nameUnicodeOffset), static_cast<int>(i));
+    const std::u16string_view tag = unicodeView(tags_[i].tagUnicodeOffset);
+    // insert keeps an existing key: the earliest entry wins, as in a scan from the start.
+    byTag_.insert(tag, static_cast<int>(i));
+    byName_.insert(unicodeView(tags_[i].nameUnicodeOffset), static_cast<int>(i));
+    const int32_t number = plainTagNumber(tag);
+    if (number >= 0 && number < kDenseTagLimit && byTagNumber_[static_cast<size_t>(number)] < 0)
+      byTagNumber_[static_cast<size_t>(number)] = static_cast<int32_t>(i);
+    if (tags_[i].type == TYPE_DATA && (tags_[i].flags & EMBEDDED_MESSAGE) != 0)
+      byEmbeddedLength_.insert(unicodeView(tags_[i].rawLenUnicodeOffset), static_cast<int>(i));
   }
   byRepeatKey_.reserve(repeats_.size());
   for (size_t i = 0; i < repeats_.size(); ++i) {
@@ -381,16 +403,63 @@ size_t MetadataImage::RepeatKeyHash::operator()(const RepeatKey& key) const {
   return h;
 }
 
+namespace {
+
+size_t textHash(std::u16string_view text) {
+  return std::hash<std::u16string_view>()(text);
+}
+
+// The lengths, then the units as one block of memory (the standard comparison of 16-bit texts
+// goes unit by unit).
+bool sameText(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+}
+
+}  // namespace
+
+void MetadataImage::TextIndex::reserve(size_t count) {
+  size_t size = 16;
+  while (size < 2 * count) size *= 2;
+  if (size > slots_.size()) rehash(size);
+}
+
+void MetadataImage::TextIndex::rehash(size_t size) {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(size, Slot{});
+  const size_t mask = size - 1;
+  for (const Slot& slot : old) {
+    if (slot.entry < 0) continue;
+    size_t i = slot.hash & mask;
+    while (slots_[i].entry >= 0) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+}
+
+void MetadataImage::TextIndex::insert(std::u16string_view key, int entry) {
+  if (2 * (used_ + 1) > slots_.size()) rehash(slots_.empty() ? 16 : 2 * slots_.size());
+  const size_t hash = textHash(key);
+  const size_t mask = slots_.size() - 1;
+  size_t i = hash & mask;
+  for (; slots_[i].entry >= 0; i = (i + 1) & mask) {
+    if (slots_[i].hash == hash && sameText(slots_[i].key, key)) return;
+  }
+  slots_[i] = Slot{hash, key, entry};
+  ++used_;
+}
+
+int MetadataImage::TextIndex::find(std::u16string_view key) const {
+  if (slots_.empty()) return -1;
+  const size_t hash = textHash(key);
+  const size_t mask = slots_.size() - 1;
+  // The table is never full, so an empty slot ends every search.
+  for (size_t i = hash & mask; slots_[i].entry >= 0; i = (i + 1) & mask) {
+    if (slots_[i].hash == hash && sameText(slots_[i].key, key)) return slots_[i].entry;
+  }
+  return -1;
+}
+
 std::u16string_view MetadataImage::unicodeView(int32_t unitOffset) const {
   return std::u16string_view(unicodeText(unitOffset));
-}
-
-TagEntry MetadataImage::tagEntry(int index) const {
-  return tags_[static_cast<size_t>(index)];
-}
-
-RepeatEntry MetadataImage::repeatEntry(int index) const {
-  return repeats_[static_cast<size_t>(index)];
 }
 
 const char* MetadataImage::narrowText(int32_t byteOffset) const {
@@ -398,45 +467,27 @@ const char* MetadataImage::narrowText(int32_t byteOffset) const {
   return reinterpret_cast<const char*>(block_.data() + namesStart_ + byteOffset);
 }
 
-const char16_t* MetadataImage::unicodeText(int32_t unitOffset) const {
-  if (unitOffset < 0 || static_cast<size_t>(unitOffset) >= unicodeUnits_) return kEmptyUnits;
-  return unicode_.data() + unitOffset;
-}
-
-const char16_t* MetadataImage::tagText(int index) const {
-  return unicodeText(tagEntry(index).tagUnicodeOffset);
-}
-
-const char16_t* MetadataImage::fieldName(int index) const {
-  return unicodeText(tagEntry(index).nameUnicodeOffset);
-}
-
-const char16_t* MetadataImage::rawLengthTag(int index) const {
-  return unicodeText(tagEntry(index).rawLenUnicodeOffset);
-}
-
-const char16_t* MetadataImage::groupName(int repeatIndex) const {
-  return unicodeText(repeatEntry(repeatIndex).groupNameOffset);
-}
-
-const char16_t* MetadataImage::allowedItems(int repeatIndex) const {
-  return unicodeText(repeatEntry(repeatIndex).itemsOffset);
-}
-
 int MetadataImage::lookupTag(std::u16string_view tag) const {
-  auto it = byTag_.find(tag);
-  return it == byTag_.end() ? -1 : it->second;
+  const int32_t number = plainTagNumber(tag);
+  // A plain number below the vector's end is answered there, found or not: its text can be in
+  // byTag_ only if it is in the vector too.
+  if (number >= 0 && static_cast<size_t>(number) < byTagNumber_.size())
+    return byTagNumber_[static_cast<size_t>(number)];
+  return byTag_.find(tag);
 }
 
 int MetadataImage::lookupName(std::u16string_view name) const {
-  auto it = byName_.find(name);
-  return it == byName_.end() ? -1 : it->second;
+  return byName_.find(name);
 }
 
 int MetadataImage::lookupRepeat(std::string_view messageType, std::u16string_view countTag,
                                 std::u16string_view tag) const {
   auto it = byRepeatKey_.find(RepeatKey{messageType, countTag, tag});
   return it == byRepeatKey_.end() ? -1 : it->second;
+}
+
+int MetadataImage::lookupEmbeddedOwner(std::u16string_view lengthTag) const {
+  return byEmbeddedLength_.find(lengthTag);
 }
 
 // ---- Searches

@@ -13,7 +13,8 @@
 // cast from the image.
 //
 // Searches keep the file's semantics (the first matching entry wins; texts compare exactly, so
-// "035" never finds tag 35) but go through hash indexes built at load time.
+// "035" never finds tag 35) but go through indexes built at load time: hash tables, and for tag
+// texts that are plain numbers a vector indexed by the number.
 #ifndef CORVALE_MTX_MTX_H
 #define CORVALE_MTX_MTX_H
 
@@ -150,25 +151,44 @@ class MetadataImage {
   int32_t repeatCount() const { return repeatCount_; }
   const MetadataHeader& header() const { return header_; }
 
-  TagEntry tagEntry(int index) const;        // 0 <= index < maxVars
-  RepeatEntry repeatEntry(int index) const;  // 0 <= index < repeatCount
+  // The plain reads are defined here so that the codec's per-item calls inline.
+  TagEntry tagEntry(int index) const {  // 0 <= index < maxVars
+    return tags_[static_cast<size_t>(index)];
+  }
+  RepeatEntry repeatEntry(int index) const {  // 0 <= index < repeatCount
+    return repeats_[static_cast<size_t>(index)];
+  }
 
   // Texts inside the areas; valid as long as the image. Offsets come from validated records.
   const char* narrowText(int32_t byteOffset) const;
-  const char16_t* unicodeText(int32_t unitOffset) const;
+  const char16_t* unicodeText(int32_t unitOffset) const {
+    if (unitOffset < 0 || static_cast<size_t>(unitOffset) >= unicodeUnits_) return kEmptyText;
+    return unicode_.data() + unitOffset;
+  }
 
   // Convenience reads of one entry's texts.
-  const char16_t* tagText(int index) const;
-  const char16_t* fieldName(int index) const;
-  const char16_t* rawLengthTag(int index) const;
-  const char16_t* groupName(int repeatIndex) const;
-  const char16_t* allowedItems(int repeatIndex) const;  // "a\0b\0\0" list
+  const char16_t* tagText(int index) const { return unicodeText(tagEntry(index).tagUnicodeOffset); }
+  const char16_t* fieldName(int index) const {
+    return unicodeText(tagEntry(index).nameUnicodeOffset);
+  }
+  const char16_t* rawLengthTag(int index) const {
+    return unicodeText(tagEntry(index).rawLenUnicodeOffset);
+  }
+  const char16_t* groupName(int repeatIndex) const {
+    return unicodeText(repeatEntry(repeatIndex).groupNameOffset);
+  }
+  const char16_t* allowedItems(int repeatIndex) const {  // "a\0b\0\0" list
+    return unicodeText(repeatEntry(repeatIndex).itemsOffset);
+  }
 
   // The lookups behind the searches below (first match wins). Keys hold no NUL.
   int lookupTag(std::u16string_view tag) const;
   int lookupName(std::u16string_view name) const;
   int lookupRepeat(std::string_view messageType, std::u16string_view countTag,
                    std::u16string_view tag) const;
+  // The first DATA entry flagged EMBEDDED_MESSAGE whose raw-length tag text is lengthTag; -1 when
+  // none.
+  int lookupEmbeddedOwner(std::u16string_view lengthTag) const;
 
   size_t byteSize() const { return block_.size(); }
 
@@ -184,6 +204,30 @@ class MetadataImage {
   struct RepeatKeyHash {
     size_t operator()(const RepeatKey& key) const;
   };
+  // An index from texts (views into the image's own texts) to entry numbers: open addressing
+  // with linear probing in a power-of-two table kept at most half full, each slot holding the
+  // key's hash. The writer looks a name up for every element, and a node-based hash table costs
+  // a division and scattered reads per lookup. Built once, at load; the first entry inserted for
+  // a text wins.
+  class TextIndex {
+   public:
+    void reserve(size_t count);
+    void insert(std::u16string_view key, int entry);  // keeps an existing key's entry
+    int find(std::u16string_view key) const;          // -1 when absent
+
+   private:
+    struct Slot {
+      size_t hash = 0;
+      std::u16string_view key;
+      int entry = -1;  // -1: empty
+    };
+    void rehash(size_t size);
+    std::vector<Slot> slots_;
+    size_t used_ = 0;
+  };
+
+  // What unicodeText answers for an offset outside the area.
+  static constexpr char16_t kEmptyText[1] = {0};
 
   MetadataImage() = default;
   bool validate(std::string* reason);
@@ -203,9 +247,17 @@ class MetadataImage {
   std::vector<TagEntry> tags_;        // decoded tag entries, file order
   std::vector<RepeatEntry> repeats_;  // decoded repeat entries, file order
   // Each index maps a key to the first entry (lowest index) that carries it.
-  std::unordered_map<std::u16string_view, int> byTag_;
-  std::unordered_map<std::u16string_view, int> byName_;
+  // Tag texts that are the plain decimal form of a number below kDenseTagLimit (no sign, no
+  // leading zero), by that number; -1 where no entry has the text. A tag is looked up per item
+  // while parsing, and indexing a vector by the digits' value is much cheaper than hashing the
+  // text. Every tag text is in byTag_ as well, for the texts this cannot index.
+  static constexpr int32_t kDenseTagLimit = 65536;
+  std::vector<int32_t> byTagNumber_;
+  TextIndex byTag_;
+  TextIndex byName_;
   std::unordered_map<RepeatKey, int, RepeatKeyHash> byRepeatKey_;
+  // Raw-length tag texts of the DATA entries flagged EMBEDDED_MESSAGE.
+  TextIndex byEmbeddedLength_;
 };
 
 // The searches. Texts are zero-terminated; results are entry indexes or -1.

@@ -7,6 +7,7 @@
 // the context is reset. The elements belong to the broker, which copies every value it is given.
 #include "fixsub.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -41,15 +42,24 @@ constexpr int kCopyMargin = 256;
 
 namespace {
 
+// The code page 437 byte of every character outside printable ASCII and SOH that has been met,
+// plus one (0: not asked yet). The broker's conversion of one character never changes, so each
+// is asked once per process; racing threads store the same value.
+std::atomic<uint16_t> asked437[65536];
+
 // One character in code page 437. Printable ASCII and SOH are the same there; anything else is
 // asked of the broker (its 437 table swaps a few control characters and maps the rest above
 // 0x7F), so the result equals a one-character cciUcsToMbs in every case.
 unsigned char charTo437(char16_t c) {
   if ((c >= 0x20 && c <= 0x7E) || c == kSoh) return static_cast<unsigned char>(c);
+  const uint16_t known = asked437[c].load(std::memory_order_relaxed);
+  if (known != 0) return static_cast<unsigned char>(known - 1);
   int rc = 0;
   char bytes[4] = {0, 0, 0, 0};
   cciUcsToMbs(&rc, &c, bytes, 1, kDefaultCodePage);
-  return static_cast<unsigned char>(bytes[0]);
+  const auto byte = static_cast<unsigned char>(bytes[0]);
+  asked437[c].store(static_cast<uint16_t>(byte + 1), std::memory_order_relaxed);
+  return byte;
 }
 
 // Converts a zero-terminated character text to at most size - 1 code page 437 bytes and a zero.
@@ -144,7 +154,27 @@ void advance(ParserContext* context) {
 void goToDelimiter(ParserContext* context, unsigned char delimiter) {
   TRACE(traceSwitch(traceModule), "PLUGIN: -> goToDelimiter() delimiter=0x%x iIndex=%d\n",
         delimiter, context->iIndex);
-  while (context->iChar != delimiter && context->iIndex != context->iSize) advance(context);
+#if CORVALE_DIAGNOSTIC
+  if (traceSwitch(traceModule)) {
+    // Every step traced, by advance().
+    while (context->iChar != delimiter && context->iIndex != context->iSize) advance(context);
+    TRACE(traceSwitch(traceModule), "PLUGIN: <- goToDelimiter() iIndex=%d\n", context->iIndex);
+    return;
+  }
+#endif
+  // The steps of advance(), on local copies of iIndex and iChar: this loop runs for every
+  // character of every value, and stepping the context's own fields would make the compiler read
+  // them again on each step (a store to iChar could be a store to any of them).
+  int32_t index = context->iIndex;
+  const int32_t size = context->iSize;
+  const char16_t* text = context->iText;
+  unsigned char c = context->iChar;
+  while (c != delimiter && index != size) {
+    ++index;
+    if (index != size) c = charTo437(text[index]);
+  }
+  context->iIndex = index;
+  context->iChar = c;
   TRACE(traceSwitch(traceModule), "PLUGIN: <- goToDelimiter() iIndex=%d\n", context->iIndex);
 }
 
@@ -609,6 +639,7 @@ const char* fixsubVersion() {
 // own texts ("=", SOH, tags, digits) and the values are converted into iCodePage.
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -626,31 +657,6 @@ constexpr int kValueBufferSize = 256;  // character values shorter than this are
 constexpr int kScalarTextSize = 1024;  // room for the text of any value that is not characters
 constexpr int kLevelTextSize = 31;     // BeginString in code page 437, for iFixLevel
 constexpr int kHeaderValueRoom = 16;   // BeginString in the header: at most 15 bytes
-
-// The byte of every ASCII character in one code page, from one broker conversion. When some
-// ASCII character is not a single byte there, `direct` is false and every text goes through the
-// broker's conversion. Cached per thread: a code page's bytes never change.
-struct AsciiBytes {
-  int codePage = -1;
-  bool direct = false;
-  uint8_t bytes[128] = {};
-};
-
-const AsciiBytes& asciiBytes(int codePage) {
-  thread_local AsciiBytes cached;
-  if (cached.codePage != codePage) {
-    char16_t units[128];
-    for (int c = 1; c < 128; ++c) units[c - 1] = static_cast<char16_t>(c);
-    units[127] = 0;
-    char bytes[3 * 128] = {};
-    int rc = 0;
-    const int written = cciUcsToMbs(&rc, units, bytes, 127, codePage);
-    cached.codePage = codePage;
-    cached.direct = rc == CCI_SUCCESS && written == 127;
-    for (int c = 1; c < 128; ++c) cached.bytes[c] = static_cast<uint8_t>(bytes[c - 1]);
-  }
-  return cached;
-}
 
 // ---- The output buffer of one write.
 
@@ -688,9 +694,11 @@ void appendOutputUnits(ParserContext* context, const char16_t* text, int32_t n) 
   while (i < n) {
     if (ascii.direct) {
       reserveOutput(context, n - i);
+      // Through a local pointer: a byte stored through the context's own pointer could be one of
+      // its fields, which would then be read again for every character.
+      uint8_t* out = context->iOutBuffer + context->iIndex;
       int32_t k = 0;
-      for (; i < n && text[i] < 128; ++i, ++k)
-        context->iOutBuffer[context->iIndex + k] = ascii.bytes[text[i]];
+      for (; i < n && text[i] < 128; ++i, ++k) out[k] = ascii.bytes[text[i]];
       moveOutput(context, k);
       if (i == n) break;
     }
@@ -725,9 +733,15 @@ void appendOutputAscii(ParserContext* context, const char* text) {
   appendOutputUnits(context, units, n);
 }
 
+// The decimal digits of value (and a minus sign) into digits, which must hold 21 bytes; returns
+// the count. The same text as printf's "%lld", without its cost per call.
+int formatDecimal(char* digits, int64_t value) {
+  return static_cast<int>(std::to_chars(digits, digits + 20, value).ptr - digits);
+}
+
 void appendOutputDecimal(ParserContext* context, int64_t value) {
   char digits[24];
-  std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
+  digits[formatDecimal(digits, value)] = 0;
   appendOutputAscii(context, digits);
 }
 
@@ -808,10 +822,9 @@ int64_t writtenNumber(const ParserContext* context, int32_t start, int32_t end) 
   if (!ascii.direct || end <= start || end - start > 18) return -1;
   int64_t value = 0;
   for (int32_t i = start; i < end; ++i) {
-    const uint8_t* digit =
-        std::find(ascii.bytes + '0', ascii.bytes + '9' + 1, context->iOutBuffer[i]);
-    if (digit == ascii.bytes + '9' + 1) return -1;
-    value = value * 10 + (digit - (ascii.bytes + '0'));
+    const int digit = ascii.digitOf[context->iOutBuffer[i]];
+    if (digit < 0) return -1;
+    value = value * 10 + digit;
   }
   return value;
 }
@@ -899,11 +912,10 @@ class TreeWriter {
   void setDataLength(Chain& chain, WrittenItem& data);
   void settleCandidates(Chain& chain);
   void wrapAsData(int32_t dataStart, int entry);
-  int embeddedOwner(std::u16string_view lengthTag);
+  int embeddedOwner(std::u16string_view lengthTag) const;
 
   ParserContext* c_;
   const mtx::MetadataImage& image_;
-  std::vector<std::pair<std::u16string, int>> owners_;  // length tag -> embedded DATA entry
 };
 
 void TreeWriter::writeChain(CciElement* element) {
@@ -1052,19 +1064,9 @@ void TreeWriter::settleCandidates(Chain& chain) {
 }
 
 // The first DATA entry flagged EMBEDDED_MESSAGE whose length field has this tag; -1 when none.
-// A linear search, made only when the bytes after a numeric item add up to its value.
-int TreeWriter::embeddedOwner(std::u16string_view lengthTag) {
-  for (const auto& [tag, entry] : owners_)
-    if (tag == lengthTag) return entry;
-  int owner = -1;
-  for (int i = 0; i < image_.maxVars() && owner < 0; ++i) {
-    const mtx::TagEntry entry = image_.tagEntry(i);
-    if (entry.type == mtx::TYPE_DATA && (entry.flags & mtx::EMBEDDED_MESSAGE) != 0 &&
-        image_.rawLengthTag(i) == lengthTag)
-      owner = i;
-  }
-  owners_.emplace_back(lengthTag, owner);
-  return owner;
+// Asked only when the bytes after a numeric item add up to its value.
+int TreeWriter::embeddedOwner(std::u16string_view lengthTag) const {
+  return image_.lookupEmbeddedOwner(lengthTag);
 }
 
 }  // namespace
@@ -1087,12 +1089,11 @@ int calcOutputSize(CciElement* element) {
         size += 1;
       } else if (valueType == CCI_ELEMENT_TYPE_INTEGER) {
         char digits[24];
-        size +=
-            std::snprintf(digits, sizeof digits, "%lld",
-                          static_cast<long long>(cpiElementIntegerValue(&valueRc, valueElement)));
+        size += formatDecimal(digits, cpiElementIntegerValue(&valueRc, valueElement));
       } else if (valueType == CCI_ELEMENT_TYPE_UTF16) {
-        char16_t probe[63];
-        size += std::max(0, cpiElementCharacterValue(&valueRc, valueElement, probe, 63));
+        // Only the length is wanted, which the broker reports whatever the buffer holds.
+        char16_t probe[1];
+        size += std::max(0, cpiElementCharacterValue(&valueRc, valueElement, probe, 1));
       } else if (valueType == CCI_ELEMENT_TYPE_BYTEARRAY) {
         CciByteArray bytes{};
         size += std::max(0, cpiElementByteArrayValue(&valueRc, valueElement, &bytes));
@@ -1211,16 +1212,25 @@ int createOutputMessage(CciParser* parser, ParserContext* context) {
   context->iRemaining = context->iOutSize;
   const int bodyLength = createOutput(context, context->currentElement, slot);
 
-  char digits[16];
-  std::snprintf(digits, sizeof digits, "%d\x01", bodyLength);
+  char digits[24];
+  int n = formatDecimal(digits, bodyLength);
+  digits[n++] = '\x01';
+  digits[n] = 0;
   h += encodeAscii(digits, header + h, kOutputHeaderSize - h, context->iCodePage);
   cpiAppendToBuffer(&rc, parser, reinterpret_cast<const uint8_t*>(header), h);
 
   const int sum = (calcCheckSum(reinterpret_cast<const uint8_t*>(header), h) +
                    calcCheckSum(context->iOutBuffer, context->iIndex)) %
                   256;
-  char trailer[16];
-  std::snprintf(trailer, sizeof trailer, "10=%03d\x01", sum);
+  // "10=", the sum as three digits, SOH (the sum is below 256).
+  const char trailer[] = {'1',
+                          '0',
+                          '=',
+                          static_cast<char>('0' + sum / 100),
+                          static_cast<char>('0' + sum / 10 % 10),
+                          static_cast<char>('0' + sum % 10),
+                          '\x01',
+                          0};
   appendOutputAscii(context, trailer);
   cpiAppendToBuffer(&rc, parser, context->iOutBuffer, context->iIndex);
   const int length = context->iIndex + h;

@@ -56,8 +56,8 @@ int isGroupMember(const ParserContext* context, const char16_t* tag);
 void freeRepeatFrames(ParserContext* context);
 
 // Raw data and multiple-value strings.
-void processRawData(CciParser* parser, ParserContext* context, const char16_t* name,
-                    uint8_t flags, int slot);
+void processRawData(CciParser* parser, ParserContext* context, const char16_t* name, uint8_t flags,
+                    int slot);
 void insertMultiStr(CciParser* parser, ParserContext* context, const char16_t* name,
                     const char16_t* start, const char16_t* end);
 

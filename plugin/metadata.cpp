@@ -54,10 +54,21 @@ void markRemoved(MetadataCacheEntry& slot) {
   std::memset(slot.msgType, kRemovedMarker, sizeof slot.msgType);
 }
 
-// The key compares exactly; a stored key holds at most ten characters and its zero, so a longer
-// request never equals it.
-bool keyEquals(const MetadataCacheEntry& slot, const char* msgType) {
-  return std::strncmp(slot.msgType, msgType, kCacheKeySize) == 0;
+// A requested key laid out as the slots store theirs: its first kCacheKeySize characters,
+// zero-padded. Built before the lock is taken, so that each slot's key compares as one
+// fixed-size block while it is held.
+struct RequestKey {
+  explicit RequestKey(const char* msgType) {
+    for (size_t i = 0; i < sizeof bytes && msgType[i] != 0; ++i) bytes[i] = msgType[i];
+  }
+  char bytes[kCacheKeySize] = {};
+};
+
+// The key compares exactly. A stored key holds at most ten characters and zeros after them, so it
+// equals the padded request exactly when the texts are equal; a request longer than ten
+// characters has no zero where the stored key has one, and never equals it.
+bool keyEquals(const MetadataCacheEntry& slot, const RequestKey& key) {
+  return std::memcmp(slot.msgType, key.bytes, kCacheKeySize) == 0;
 }
 
 // A key "begins with" name when its first strlen(name) bytes are the name's characters. A name
@@ -89,7 +100,7 @@ void removeEntry(int index) {
 // The slot that holds msgType, loading the file into a free, removed or least recently used
 // idle slot when none does. Returns -1 when the file cannot be had or every slot is held.
 // Caller holds metadataLock.
-int findEntry(const char* msgType, [[maybe_unused]] int trace) {
+int findEntry(const char* msgType, const RequestKey& key, [[maybe_unused]] int trace) {
   TRACE(traceSwitch(traceModule), "PLUGIN: -> findEntry() msgType=%s\n", msgType);
   int candidate = 0;
   int32_t candidateStamp = cacheTable[0].lastUse + 1;
@@ -104,7 +115,7 @@ int findEntry(const char* msgType, [[maybe_unused]] int trace) {
       }
       continue;
     }
-    if (keyEquals(slot, msgType)) {
+    if (keyEquals(slot, key)) {
       TRACE(trace, "Meta data index entry is %d, minUse %d %d\n", index, candidate, candidateStamp);
       TRACE(traceSwitch(traceModule), "PLUGIN: <- findEntry() i=%d\n", index);
       return index;
@@ -204,18 +215,20 @@ void initializeMetadata() {
 
 int getMetaDataEntry([[maybe_unused]] int trace, const char* msgType) {
   TRACE(traceSwitch(traceModule), "Getting meta data for message type %s\n", msgType);
+  const RequestKey key(msgType);
   std::lock_guard<std::mutex> lock(metadataLock);
-  int index = findEntry(msgType, trace);
+  int index = findEntry(msgType, key, trace);
   if (index < 0) {
     TRACE(trace, "Could not find metadata for %s\n", msgType);
     return -1;
   }
-  int32_t stamp = useCounter.fetch_add(1, std::memory_order_relaxed) + 1;
+  // Changed only under the lock, so a plain read and store suffice (no locked increment).
+  int32_t stamp = useCounter.load(std::memory_order_relaxed) + 1;
   if (stamp > kUseCounterLimit) {
     for (MetadataCacheEntry& slot : cacheTable) slot.lastUse = 0;
     stamp = 1;
-    useCounter.store(stamp, std::memory_order_relaxed);
   }
+  useCounter.store(stamp, std::memory_order_relaxed);
   cacheTable[index].lastUse = stamp;
   cacheTable[index].inUseCount++;
   TRACE(traceSwitch(traceModule), "Returning data index entry %d\n", index);

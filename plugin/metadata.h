@@ -29,7 +29,7 @@ struct MetadataCacheEntry {
   uint8_t flags;                // REMOVE_PENDING
   int16_t inUseCount;           // holders
   std::unique_ptr<mtx::MetadataImage> image;  // the loaded image (the default one in slot 0)
-  int32_t lastUse;              // useCounter at the last hand-out; 0 when never or flushed
+  int32_t lastUse;  // useCounter at the last hand-out; 0 when never or flushed
 };
 
 extern std::atomic<int32_t> filesOpened;

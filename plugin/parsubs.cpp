@@ -1,13 +1,16 @@
 // parsubs - element and property helpers, and the one way the plug-in reports a problem.
 #include "parsubs.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "trace.h"
@@ -86,45 +89,143 @@ void traceError(const char* sourceFile, int line, const char* format, ...) {
          FIXERR_LOG_UNREADABLE, text, text, static_cast<const char*>(nullptr));
 }
 
+// ---- ASCII in a code page ----------------------------------------------------------------
+
+std::atomic<const AsciiBytes*> asciibytes_detail::lastAsked{nullptr};
+
+namespace {
+
+AsciiBytes buildAsciiBytes(int codePage) {
+  AsciiBytes table;
+  char16_t units[128];
+  for (int c = 1; c < 128; ++c) units[c - 1] = static_cast<char16_t>(c);
+  units[127] = 0;
+  char bytes[3 * 128] = {};
+  int rc = 0;
+  const int written = cciUcsToMbs(&rc, units, bytes, 127, codePage);
+  table.codePage = codePage;
+  table.direct = rc == CCI_SUCCESS && written == 127;
+  for (int c = 1; c < 128; ++c) table.bytes[c] = static_cast<uint8_t>(bytes[c - 1]);
+  std::fill(std::begin(table.digitOf), std::end(table.digitOf), static_cast<int8_t>(-1));
+  for (int d = 9; d >= 0; --d) table.digitOf[table.bytes['0' + d]] = static_cast<int8_t>(d);
+  return table;
+}
+
+// The kept tables, never freed. Code pages without a table, and those past the kept ones, are
+// built per thread as they are asked for, so that arbitrary code page ids cannot grow the
+// process's memory.
+constexpr int kKeptAsciiTables = 32;
+std::mutex asciiTablesLock;
+const AsciiBytes* asciiTables[kKeptAsciiTables] = {};  // guarded by asciiTablesLock
+int asciiTableCount = 0;                               // guarded by asciiTablesLock
+
+}  // namespace
+
+// asciiBytes() when the table asked for last is another code page's.
+const AsciiBytes& asciibytes_detail::otherCodePage(int codePage) {
+  {
+    std::lock_guard<std::mutex> lock(asciiTablesLock);
+    for (int i = 0; i < asciiTableCount; ++i) {
+      if (asciiTables[i]->codePage == codePage) {
+        asciibytes_detail::lastAsked.store(asciiTables[i], std::memory_order_release);
+        return *asciiTables[i];
+      }
+    }
+  }
+  thread_local AsciiBytes unkept;
+  if (unkept.codePage == codePage) return unkept;
+  AsciiBytes built = buildAsciiBytes(codePage);
+  if (built.direct) {
+    std::lock_guard<std::mutex> lock(asciiTablesLock);
+    for (int i = 0; i < asciiTableCount; ++i) {
+      if (asciiTables[i]->codePage == codePage) return *asciiTables[i];  // built meanwhile
+    }
+    if (asciiTableCount < kKeptAsciiTables) {
+      const AsciiBytes* kept = new AsciiBytes(built);
+      asciiTables[asciiTableCount++] = kept;
+      asciibytes_detail::lastAsked.store(kept, std::memory_order_release);
+      return *kept;
+    }
+  }
+  unkept = built;
+  return unkept;
+}
+
 // ---- Element and property helpers --------------------------------------------------------
 
 namespace {
 
-// Characters of a character value that elementValueToText reads.
+// A character value is rendered when it has fewer characters than this; a longer one renders as
+// nothing (return 1).
 constexpr int kCharacterValueSize = 65536;
+// Character values up to this many characters (and the zero) are read on the stack; longer ones
+// into a heap buffer sized from the length the broker reports.
+constexpr int kStackValueSize = 256;
+// Texts up to this many characters are converted into a code page on the stack (4 bytes per
+// character covers every multi-byte code page); longer ones on the heap.
+constexpr int kStackConversionUnits = 256;
+// The single-byte texts built for numbers, times and dates.
+constexpr int kScalarTextSize = 400;
 // Element names read by findNextElement and getRootName.
 constexpr int kSearchNameSize = 64;
 constexpr int kRootNameBufferSize = 256;
 // The rendered number of getCodedCharSetId.
 constexpr int kCodedCharSetIdSize = 255;
 
-// Converts length 16-bit characters into buffer in codePage, cut to size - 1 bytes and
-// terminated. The conversion goes through a scratch buffer large enough for any code page, so
-// nothing is written outside buffer. Returns the broker's return code.
+// Converts length 16-bit characters into buffer in codePage, up to the first zero character, cut
+// to size - 1 bytes and terminated. The conversion goes through a scratch buffer large enough for
+// any code page, so nothing is written outside buffer. Returns the broker's return code.
 int ucsToCodePage(const char16_t* text, int length, char* buffer, int size, int codePage) {
   buffer[0] = 0;
   if (length <= 0) return 0;
-  // Up to 4 bytes per 16-bit unit in any multi-byte code page, and a zero.
-  std::unique_ptr<char[]> scratch(new char[static_cast<size_t>(length) * 4 + 4]());
-  std::u16string terminated(text, static_cast<size_t>(length));
+  const AsciiBytes& ascii = asciiBytes(codePage);
+  if (ascii.direct) {
+    int ended = 0;  // the text's end: its length, or its first zero character
+    while (ended < length && text[ended] != 0 && text[ended] < 128) ++ended;
+    if (ended == length || text[ended] == 0) {
+      // All ASCII, which this code page's table converts exactly as the broker does, every
+      // character mapped. A zero byte ends the text here too.
+      int n = 0;
+      for (; n < ended && n < size - 1 && ascii.bytes[text[n]] != 0; ++n)
+        buffer[n] = static_cast<char>(ascii.bytes[text[n]]);
+      buffer[n] = 0;
+      return 0;
+    }
+  }
+  // Up to 4 bytes per 16-bit unit in any multi-byte code page. Only the bytes the broker reports
+  // as written are read, so the scratch is never cleared first.
+  char small[4 * kStackConversionUnits];
+  std::unique_ptr<char[]> large;
+  char* scratch = small;
+  if (length > kStackConversionUnits) {
+    large.reset(new char[static_cast<size_t>(length) * 4]);
+    scratch = large.get();
+  }
   int rc = 0;
-  cciUcsToMbs(&rc, terminated.c_str(), scratch.get(), length + 1, codePage);
-  size_t converted = std::strlen(scratch.get());
+  // Exactly length units: the broker stops at a zero unit by itself, and the count keeps it from
+  // reading past the text when there is none.
+  const int written = cciUcsToMbs(&rc, text, scratch, length, codePage);
+  // A zero byte inside the converted bytes ends the text, as a zero unit does.
+  size_t converted = strnlen(scratch, static_cast<size_t>(written > 0 ? written : 0));
   size_t keep =
       converted < static_cast<size_t>(size - 1) ? converted : static_cast<size_t>(size - 1);
-  std::memcpy(buffer, scratch.get(), keep);
+  std::memcpy(buffer, scratch, keep);
   buffer[keep] = 0;
   return rc;
 }
 
-// A single-byte (code page 437) text as 16-bit characters.
-std::u16string fromCodePage437(const char* text) {
-  size_t length = std::strlen(text);
-  std::u16string wide(length + 1, u'\0');
+// A single-byte (code page 437) text, shorter than kScalarTextSize, rendered into codePage as
+// ucsToCodePage renders it.
+int code437ToCodePage(const char* text, char* buffer, int size, int codePage) {
+  const size_t length = std::strlen(text);
+  assert(length < static_cast<size_t>(kScalarTextSize));
+  char16_t wide[kScalarTextSize];
   int rc = 0;
-  cciMbsToUcs(&rc, text, wide.data(), static_cast<int>(length) + 1, kDefaultCodePage);
-  wide.resize(length);
-  return wide;
+  const int written = cciMbsToUcs(&rc, text, wide, static_cast<int>(length) + 1, kDefaultCodePage);
+  // Characters the conversion did not give count as zeros, which end the text.
+  const size_t given = written > 0 ? static_cast<size_t>(written) : 0;
+  if (given < length) std::fill(wide + given, wide + length, u'\0');
+  return ucsToCodePage(wide, static_cast<int>(length), buffer, size, codePage);
 }
 
 // The real-number rule: whole part, then up to six fraction digits without trailing zeros.
@@ -194,7 +295,7 @@ int elementValueToText(char* buffer, int size, CciElement* element, int codePage
   if (rc != 0) return 1;
 
   // Numbers, times and dates are built as single-byte text first.
-  char text[400];
+  char text[kScalarTextSize];
   text[0] = 0;
   switch (valueType) {
     case CCI_ELEMENT_TYPE_BOOLEAN: {
@@ -207,8 +308,7 @@ int elementValueToText(char* buffer, int size, CciElement* element, int codePage
       int64_t value = cpiElementIntegerValue(&rc, e);
       if (rc != 0) return 1;
       std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
-      std::u16string wide = fromCodePage437(text);
-      ucsToCodePage(wide.c_str(), static_cast<int>(wide.size()), buffer, size, codePage);
+      code437ToCodePage(text, buffer, size, codePage);
       return 0;
     }
     case CCI_ELEMENT_TYPE_DECIMAL: {
@@ -218,11 +318,21 @@ int elementValueToText(char* buffer, int size, CciElement* element, int codePage
       break;
     }
     case CCI_ELEMENT_TYPE_UTF16: {
-      std::unique_ptr<char16_t[]> characters(new char16_t[kCharacterValueSize]());
-      cpiElementCharacterValue(&rc, e, characters.get(), kCharacterValueSize);
+      // Most values fit the stack buffer. For one that does not, the broker reports its full
+      // length, so it is read again into a heap buffer sized exactly; the broker writes the
+      // characters and their zero, so neither buffer is cleared first.
+      char16_t small[kStackValueSize];
+      const char16_t* characters = small;
+      std::unique_ptr<char16_t[]> large;
+      const int length = cpiElementCharacterValue(&rc, e, small, kStackValueSize);
+      if (rc == CCI_INV_DATA_BUFLEN && length > 0 && length < kCharacterValueSize) {
+        large.reset(new char16_t[static_cast<size_t>(length) + 1]);
+        cpiElementCharacterValue(&rc, e, large.get(), length + 1);
+        characters = large.get();
+      }
       if (rc != 0) return 1;
-      characters[kCharacterValueSize - 1] = 0;
-      std::u16string_view value(characters.get());
+      // The text ends at its first zero character.
+      std::u16string_view value(characters);
       return ucsToCodePage(value.data(), static_cast<int>(value.size()), buffer, size, codePage);
     }
     case CCI_ELEMENT_TYPE_TIME:
@@ -253,8 +363,7 @@ int elementValueToText(char* buffer, int size, CciElement* element, int codePage
     default:
       return 1;
   }
-  std::u16string wide = fromCodePage437(text);
-  return ucsToCodePage(wide.c_str(), static_cast<int>(wide.size()), buffer, size, codePage);
+  return code437ToCodePage(text, buffer, size, codePage);
 }
 
 CciElement* findNextElement(CciElement* element, const char16_t* name) {
@@ -264,7 +373,8 @@ CciElement* findNextElement(CciElement* element, const char16_t* name) {
   CciElement* found = nullptr;
   int rc = 0;
   for (CciElement* e = element; e != nullptr; ++skipped) {
-    char16_t elementName[kSearchNameSize] = {};
+    // The broker terminates what it copies, so the buffer is not cleared first.
+    char16_t elementName[kSearchNameSize];
     cpiElementName(&rc, e, elementName, kSearchNameSize);
     // A name too long for the buffer cannot equal a searched name that fits; go on past it.
     if (rc != 0 && rc != CCI_INV_DATA_BUFLEN) break;
@@ -307,7 +417,8 @@ void getRootName(CciParser* parser, char* buffer, int size) {
   int rc = 0;
   CciElement* root = cpiRootElement(&rc, parser);
   if (rc != 0 || root == nullptr) return;
-  char16_t name[kRootNameBufferSize] = {};
+  // The broker terminates what it copies, so the buffer is not cleared first.
+  char16_t name[kRootNameBufferSize];
   cpiElementName(&rc, root, name, kRootNameBufferSize);
   if (rc != 0) return;
   std::u16string_view text(name);

@@ -12,6 +12,7 @@
 #ifndef CORVALE_PLUGIN_PARSUBS_H
 #define CORVALE_PLUGIN_PARSUBS_H
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 
@@ -47,8 +48,8 @@ enum class ErrorPhase {
 // One insert of a raised error: a number (written with "%d") or a text (cut to its buffer).
 class ErrorInsert {
  public:
-  ErrorInsert(int number);          // NOLINT(google-explicit-constructor): reads as a list
-  ErrorInsert(const char* text);    // NOLINT(google-explicit-constructor)
+  ErrorInsert(int number);        // NOLINT(google-explicit-constructor): reads as a list
+  ErrorInsert(const char* text);  // NOLINT(google-explicit-constructor)
   const char* text() const { return text_; }
 
  private:
@@ -87,6 +88,34 @@ int getCodedCharSetId(CciParser* parser);
 void getRootName(CciParser* parser, char* buffer, int size);
 // The MessageSet property in code page 437, at most size - 1 bytes.
 void getMessageSet(CciParser* parser, char* buffer, int size);
+
+// ---- ASCII in a code page --------------------------------------------------------------------
+// The byte of every ASCII character in one code page, from one broker conversion of all of them.
+// When some ASCII character is not a single byte there, `direct` is false and texts go through
+// the broker's conversion; when it is true, an ASCII text converts byte for byte through `bytes`,
+// exactly as the broker converts it.
+struct AsciiBytes {
+  int codePage = -1;
+  bool direct = false;
+  uint8_t bytes[128] = {};
+  // The digit written as this byte (the lowest, should two digits share a byte), or -1.
+  int8_t digitOf[256] = {};
+};
+
+namespace asciibytes_detail {
+extern std::atomic<const AsciiBytes*> lastAsked;
+const AsciiBytes& otherCodePage(int codePage);
+}  // namespace asciibytes_detail
+
+// The table of a code page. A code page's bytes never change, so a table is built once and, for
+// the code pages that have one (direct), kept for the life of the process; the one asked for last
+// is answered inline without a lock, as the writer asks for it for every text it appends. Other
+// tables are kept per thread, valid until the thread asks for another one.
+inline const AsciiBytes& asciiBytes(int codePage) {
+  const AsciiBytes* last = asciibytes_detail::lastAsked.load(std::memory_order_acquire);
+  if (last != nullptr && last->codePage == codePage) return *last;
+  return asciibytes_detail::otherCodePage(codePage);
+}
 
 const char* parsubsVersion();
 

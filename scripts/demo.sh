@@ -18,4 +18,4 @@ echo "== Round trip of every example message"
 "$fixhost" roundtrip examples/*.fix
 echo "== Module levels and statistics"
 "$fixhost" mgmt GETLEVEL
-"$fixhost" parse --stats --format xml examples/FIX42.fix >/dev/null
+"$fixhost" parse --stats examples/FIX42.fix | sed -n '/statistics\//,$p'

@@ -229,7 +229,7 @@ class BROKER_API Parser {
 
 // Code page helpers of the broker (the same conversions as cciMbsToUcs / cciUcsToMbs).
 // Unlike the C functions, these convert every unit, zeros included. Code pages are ICU's tables
-// for the coded character set ids (1252 is IBM's Latin-1 table without the euro sign; 5348 has
+// for the coded character set ids (1252 is the Latin-1 table without the euro sign; 5348 has
 // it); unknown ids, and two-byte ones such as UTF-16, fail.
 BROKER_API std::u16string toUnicode(std::string_view bytes, int ccsid);   // throws UsageError
 BROKER_API std::string fromUnicode(std::u16string_view text, int ccsid);  // throws UsageError

@@ -64,9 +64,9 @@ namespace {
 
 // Appends one printf conversion of a single value, whatever its length.
 template <typename T>
-void appendConversion(std::string& out, const std::string& spec, T value) {
+void appendConversion(std::string& out, const std::string& directive, T value) {
   char small[128];
-  int length = std::snprintf(small, sizeof small, spec.c_str(), value);
+  int length = std::snprintf(small, sizeof small, directive.c_str(), value);
   if (length < 0) return;
   if (static_cast<size_t>(length) < sizeof small) {
     out.append(small, static_cast<size_t>(length));
@@ -74,7 +74,7 @@ void appendConversion(std::string& out, const std::string& spec, T value) {
   }
   size_t start = out.size();
   out.resize(start + static_cast<size_t>(length) + 1);
-  std::snprintf(&out[start], static_cast<size_t>(length) + 1, spec.c_str(), value);
+  std::snprintf(&out[start], static_cast<size_t>(length) + 1, directive.c_str(), value);
   out.resize(start + static_cast<size_t>(length));
 }
 
@@ -105,21 +105,21 @@ std::string formatTrace(const char* format, va_list args) {
       ++p;
       continue;
     }
-    std::string spec = "%";
-    while (*p != 0 && std::strchr("-+ #0", *p) != nullptr) spec.push_back(*p++);
+    std::string directive = "%";
+    while (*p != 0 && std::strchr("-+ #0", *p) != nullptr) directive.push_back(*p++);
     if (*p == '*') {
-      spec += std::to_string(va_arg(args, int));
+      directive += std::to_string(va_arg(args, int));
       ++p;
     } else {
-      while (*p >= '0' && *p <= '9') spec.push_back(*p++);
+      while (*p >= '0' && *p <= '9') directive.push_back(*p++);
     }
     if (*p == '.') {
-      spec.push_back(*p++);
+      directive.push_back(*p++);
       if (*p == '*') {
-        spec += std::to_string(va_arg(args, int));
+        directive += std::to_string(va_arg(args, int));
         ++p;
       } else {
-        while (*p >= '0' && *p <= '9') spec.push_back(*p++);
+        while (*p >= '0' && *p <= '9') directive.push_back(*p++);
       }
     }
     // Length modifiers: 0 int, 1 long, 2 long long, 3 size_t, 4 intmax_t, 5 ptrdiff_t,
@@ -162,28 +162,28 @@ std::string formatTrace(const char* format, va_list args) {
     switch (conversion) {
       case 'd':
       case 'i':
-        spec += "lld";
+        directive += "lld";
         if (length == 1) {
-          appendConversion(out, spec, static_cast<long long>(va_arg(args, long)));
+          appendConversion(out, directive, static_cast<long long>(va_arg(args, long)));
         } else if (length == 2) {
-          appendConversion(out, spec, va_arg(args, long long));
+          appendConversion(out, directive, va_arg(args, long long));
         } else if (length == 3 || length == 5) {
-          appendConversion(out, spec, static_cast<long long>(va_arg(args, ptrdiff_t)));
+          appendConversion(out, directive, static_cast<long long>(va_arg(args, ptrdiff_t)));
         } else if (length == 4) {
-          appendConversion(out, spec, static_cast<long long>(va_arg(args, intmax_t)));
+          appendConversion(out, directive, static_cast<long long>(va_arg(args, intmax_t)));
         } else {
           int value = va_arg(args, int);
           if (length == -1) value = static_cast<signed char>(value);
           if (length == -2) value = static_cast<short>(value);
-          appendConversion(out, spec, static_cast<long long>(value));
+          appendConversion(out, directive, static_cast<long long>(value));
         }
         break;
       case 'u':
       case 'o':
       case 'x':
       case 'X': {
-        spec += "ll";
-        spec.push_back(conversion);
+        directive += "ll";
+        directive.push_back(conversion);
         unsigned long long value;
         if (length == 1) {
           value = va_arg(args, unsigned long);
@@ -199,28 +199,28 @@ std::string formatTrace(const char* format, va_list args) {
           if (length == -2) narrow = static_cast<unsigned short>(narrow);
           value = narrow;
         }
-        appendConversion(out, spec, value);
+        appendConversion(out, directive, value);
         break;
       }
       case 'c':
-        spec.push_back('c');
-        appendConversion(out, spec, va_arg(args, int));
+        directive.push_back('c');
+        appendConversion(out, directive, va_arg(args, int));
         break;
       case 's': {
-        spec.push_back('s');
+        directive.push_back('s');
         const char* text = va_arg(args, const char*);
-        appendConversion(out, spec, text != nullptr ? text : "(null)");
+        appendConversion(out, directive, text != nullptr ? text : "(null)");
         break;
       }
       case 'S': {
-        spec.push_back('s');
+        directive.push_back('s');
         std::string text = narrowText(va_arg(args, const char16_t*));
-        appendConversion(out, spec, text.c_str());
+        appendConversion(out, directive, text.c_str());
         break;
       }
       case 'p':
-        spec.push_back('p');
-        appendConversion(out, spec, va_arg(args, void*));
+        directive.push_back('p');
+        appendConversion(out, directive, va_arg(args, void*));
         break;
       case 'f':
       case 'F':
@@ -231,19 +231,19 @@ std::string formatTrace(const char* format, va_list args) {
       case 'a':
       case 'A':
         if (length == 6) {
-          spec.push_back('L');
-          spec.push_back(conversion);
-          appendConversion(out, spec, va_arg(args, long double));
+          directive.push_back('L');
+          directive.push_back(conversion);
+          appendConversion(out, directive, va_arg(args, long double));
         } else {
-          spec.push_back(conversion);
-          appendConversion(out, spec, va_arg(args, double));
+          directive.push_back(conversion);
+          appendConversion(out, directive, va_arg(args, double));
         }
         break;
       case 'n':
         (void)va_arg(args, void*);
         break;
       default:  // unknown conversion: shown as written
-        out += spec;
+        out += directive;
         out.push_back(conversion);
         break;
     }

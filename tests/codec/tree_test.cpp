@@ -63,12 +63,12 @@ struct ShapeCase {
 
 const ShapeCase kShapes[] = {
     {"nested groups: an order's allocations close when the next order starts",
-     "35=E|73=2|11=A|78=2|79=X|80=1|79=Y|80=2|55=IBM|11=B|55=MSFT|58=done|",
+     "35=E|73=2|11=A|78=2|79=X|80=1|79=Y|80=2|55=ACME|11=B|55=MSFT|58=done|",
      "MsgType=E\nNoOrders=2\n"
      "Orders/\n  ClOrdID=A\n  NoAllocs=2\n"
      "  Allocs/\n    AllocAccount=X\n    AllocShares=1\n"
      "  Allocs/\n    AllocAccount=Y\n    AllocShares=2\n"
-     "  Symbol=IBM\n"
+     "  Symbol=ACME\n"
      "Orders/\n  ClOrdID=B\n  Symbol=MSFT\n"
      "Text=done\n"},
     {"groups still open at the end are closed innermost first", "35=E|73=1|11=A|78=1|79=X|80=1|",

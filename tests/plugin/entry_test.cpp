@@ -101,7 +101,7 @@ TEST_P(PluginEntryTest, TraceFileOnlyInTheDiagnosticBuild) {
 TEST_P(PluginEntryTest, ParserDeletedWithOpenGroupsReleasesThem) {
   broker::Plugin plugin(GetParam().path);
   const std::string order =
-      withCheckSum(soh("8=FIX.4.4|9=60|35=D|453=2|448=P1|447=D|452=1|448=P2|447=D|452=3|55=IBM|"));
+      withCheckSum(soh("8=FIX.4.4|9=60|35=D|453=2|448=P1|447=D|452=1|448=P2|447=D|452=3|55=ACME|"));
   auto parser = std::make_unique<broker::Parser>(plugin, "FIX");
   broker::Message message = parser->parse(order);
   broker::Element element = message.body().firstChild();

@@ -193,7 +193,7 @@ class TraceElementTest : public ::testing::Test {
 };
 
 TEST_F(TraceElementTest, IndentationIsCappedAt31Blanks) {
-  broker::Element value = message_->body().addText("Symbol", "IBM");
+  broker::Element value = message_->body().addText("Symbol", "ACME");
   broker::Element folder = message_->body().addFolder("NoPartyIDs");
   struct Case {
     int level;
@@ -207,7 +207,7 @@ TEST_F(TraceElementTest, IndentationIsCappedAt31Blanks) {
     traceElement(folder.handle(), c.level);
     std::string indent(c.blanks, ' ');
     EXPECT_EQ(linesFrom(start),
-              (std::vector<std::string>{indent + " element Symbol bits(1 1) value IBM",
+              (std::vector<std::string>{indent + " element Symbol bits(1 1) value ACME",
                                         indent + " name element NoPartyIDs bits(1 1)"}));
   }
 }
@@ -228,7 +228,7 @@ TEST_F(TraceElementTest, TreeDumpWalksTheWholeSubtree) {
   body.addText("BeginString", "FIX.4.2");
   broker::Element group = body.addFolder("NoPartyIDs");
   group.addText("PartyID", "P1");
-  body.addText("Symbol", "IBM");
+  body.addText("Symbol", "ACME");
   size_t start = file_.lines().size();
   traceTree(body.handle(), 0);
   EXPECT_EQ(linesFrom(start), (std::vector<std::string>{
@@ -236,7 +236,7 @@ TEST_F(TraceElementTest, TreeDumpWalksTheWholeSubtree) {
                                   "  element BeginString bits(1 1) value FIX.4.2",
                                   "  name element NoPartyIDs bits(1 1)",
                                   "   element PartyID bits(1 1) value P1",
-                                  "  element Symbol bits(1 1) value IBM",
+                                  "  element Symbol bits(1 1) value ACME",
                               }));
 }
 

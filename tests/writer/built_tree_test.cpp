@@ -108,9 +108,9 @@ const ItemCase kItemCases[] = {
     {"character outside ASCII", [](const Element& b) { b.addText("Text", u"caf\u00e9"); },
      "58=caf\x82|"},  // code page 437
     {"FX and an undefined tag", [](const Element& b) { b.addText("FX9999", "Z"); }, "9999=Z|"},
-    {"FX and a defined tag", [](const Element& b) { b.addText("FX55", "IBM"); }, "55=IBM|"},
-    {"FX and a tag with a leading zero", [](const Element& b) { b.addText("FX055", "IBM"); },
-     "055=IBM|"},
+    {"FX and a defined tag", [](const Element& b) { b.addText("FX55", "ACME"); }, "55=ACME|"},
+    {"FX and a tag with a leading zero", [](const Element& b) { b.addText("FX055", "ACME"); },
+     "055=ACME|"},
     {"group folder writes its items only",
      [](const Element& b) {
        b.addText("NoAllocs", "1");
